@@ -1,0 +1,43 @@
+#include "byte_sum.hpp"
+
+#include "sum_kernels.hpp"
+
+#include <cstdio>
+#include <new>
+
+ByteSumResult file_byte_sum(const char* file_name)
+{
+    return file_byte_sum_in_requests(file_name, kWorkBufferSize);
+}
+
+ByteSumResult file_byte_sum_in_requests(const char* file_name, std::size_t request_size)
+{
+    // Binary mode, so that every byte (CR and 0x1A included) counts as stored.
+    std::FILE* stream = std::fopen(file_name, "rb");
+    if (stream == nullptr) {
+        return {ByteSumOutcome::OpenFailed, 0};
+    }
+    // A zero-byte buffer could hold no request at all.
+    unsigned char* buffer = request_size > 0 ? new (std::nothrow) unsigned char[request_size] : nullptr;
+    if (buffer == nullptr) {
+        std::fclose(stream);
+        return {ByteSumOutcome::BufferFailed, 0};
+    }
+
+    std::uint32_t sum = 0;
+    std::size_t delivered = 0;
+    // A short request does not end the loop; only one that delivers nothing.
+    while ((delivered = std::fread(buffer, 1, request_size, stream)) > 0) {
+        sum = sum_bytes(sum, buffer, delivered);
+    }
+    // fread delivers nothing both at the end and on an error: tell them apart,
+    // so that a partial sum is never taken for the file's.
+    const bool read_failed = std::ferror(stream) != 0;
+
+    std::fclose(stream);
+    delete[] buffer;
+    if (read_failed) {
+        return {ByteSumOutcome::ReadFailed, 0};
+    }
+    return {ByteSumOutcome::Ok, sum};
+}
