@@ -1,0 +1,260 @@
+#!/usr/bin/env python3
+"""Runs the built program on every case of the table and compares the exact
+bytes of its standard output, its standard error (always empty) and its exit
+code. The same table runs natively and, with --wine, against the Windows
+executable, where every line feed is expected as CR LF."""
+
+import argparse
+import os
+import subprocess
+import sys
+import tempfile
+from dataclasses import dataclass, field
+from pathlib import Path
+
+HELP = (
+    b"\n\n\n"
+    b"Check sum Read and Compare Utility   V1.00.02, 2022/05/19\n"
+    b"Copyright (C) 2022. All rights reserved.\n"
+    b"\n"
+    b"       Usage: Zandrel /r:[4|8] FileName\n"
+    b"              Zandrel /c:[4|8] FileName data \n"
+    b"\n"
+    b"/r:  Read Check sum data.\n"
+    b"/c:4 Compare Check sum data 4 bit.\n"
+    b"/c:8 Compare Check sum data 8 bit.\n"
+    b"\n\n"
+    b"Return Code:\n"
+    b"1   Failure\n"
+    b"0   Success\n"
+)
+INVALID = b"Invalid argument(s)!!! \nPlease type 'Zandrel /?' for help.\n"
+OPEN_FAIL = b"open file fail"
+BUFFER_FAIL = b"buffer fail"
+READ_FAIL = b"read file fail"
+PASS = b"Check sum compare pass!"
+FAIL = b"Check sum compare fail!"
+
+
+def announced(name):
+    if isinstance(name, str):
+        name = name.encode()
+    return b"- open file   " + name + b"\n"
+
+
+def data(text):
+    return b"data : " + text.encode() + b" \n"
+
+
+UNICODE_NAME = "ユニ.bin"
+NEWLINE_NAME = "two\nlines.bin"
+PERCENT_NAME = "100%s%n%x.bin"
+BLANK_NAME = "name with blanks.bin"
+LONG_NAME = "n" * 300  # beyond every file system's 255-byte name limit
+HUGE_ARGUMENT = "a" * (100 * 1024)
+SUM_1ABCD = bytes([0xFF] * 429 + [0x7A])  # 429 * 255 + 0x7a = 0x1abcd
+
+# Files every case can name, relative to the folder the program runs in.
+FIXTURES = {
+    "abc.bin": b"abc",
+    "empty.bin": b"",
+    "sum1abcd.bin": SUM_1ABCD,
+    "crlf.bin": b"\r\n\x1a",
+    BLANK_NAME: b"abc",
+    PERCENT_NAME: b"abc",
+    UNICODE_NAME: b"abc",
+}
+POSIX_ONLY_FIXTURES = {NEWLINE_NAME: b"abc"}
+
+
+@dataclass
+class Case:
+    label: str
+    args: list
+    stdout: bytes  # None: not captured (stdout goes elsewhere)
+    code: int
+    stdout_target: str = "pipe"  # "pipe", "full" (/dev/full) or "closed"
+    native_only: bool = False  # cannot be expressed on Windows
+    wine_stdout: bytes = None  # where Windows rightly differs
+    env: dict = field(default_factory=dict)
+    needs_alloc_failure: bool = False
+
+
+def read16(name, digits):
+    return announced(name) + data(digits)
+
+
+def compare(name, measured, expected, verdict):
+    return announced(name) + data(measured) + data(expected) + verdict
+
+
+CASES = [
+    # Help and invalid arguments.
+    Case("help", ["/?"], HELP, 1),
+    Case("help, switch merely begins with /?", ["/?x"], HELP, 1),
+    Case("help with a further argument", ["/?", "abc.bin"], INVALID, 1),
+    Case("help with two further arguments", ["/?", "abc.bin", "1"], INVALID, 1),
+    Case("no arguments", [], INVALID, 1),
+    Case("read switch alone", ["/r:8"], INVALID, 1),
+    Case("compare switch alone", ["/c:4"], INVALID, 1),
+    Case("empty switch", ["", "abc.bin"], INVALID, 1),
+    Case("switch cut short", ["/r:", "abc.bin"], INVALID, 1),
+    Case("dash instead of slash", ["-r:4", "abc.bin"], INVALID, 1),
+    Case("no slash", ["r:4", "abc.bin"], INVALID, 1),
+    Case("unknown width", ["/r:6", "abc.bin"], INVALID, 1),
+    Case("compare without a value", ["/c:8", "abc.bin"], INVALID, 1),
+    Case("unknown switch with three arguments", ["/x:8", "abc.bin", "1"], INVALID, 1),
+    # Reads.
+    Case("16-bit read", ["/r:4", "abc.bin"], read16("abc.bin", "0126"), 0),
+    Case("32-bit read", ["/r:8", "abc.bin"], read16("abc.bin", "00000126"), 0),
+    Case("upper-case switch", ["/R:8", "abc.bin"], read16("abc.bin", "00000126"), 0),
+    Case("switch with a tail", ["/r:8zz", "abc.bin"], read16("abc.bin", "00000126"), 0),
+    Case("read ignores a third argument", ["/r:4", "abc.bin", "zz"], read16("abc.bin", "0126"), 0),
+    Case("empty file, 16 bits", ["/r:4", "empty.bin"], read16("empty.bin", "0000"), 0),
+    Case("empty file, 32 bits", ["/r:8", "empty.bin"], read16("empty.bin", "00000000"), 0),
+    Case("16-bit read keeps the low bits", ["/r:4", "sum1abcd.bin"], read16("sum1abcd.bin", "abcd"), 0),
+    Case("32-bit read keeps all bits", ["/r:8", "sum1abcd.bin"], read16("sum1abcd.bin", "0001abcd"), 0),
+    Case("CR, LF and 0x1A count as stored", ["/r:8", "crlf.bin"], read16("crlf.bin", "00000031"), 0),
+    Case("name with blanks", ["/r:8", BLANK_NAME], read16(BLANK_NAME, "00000126"), 0),
+    Case("name with % conversions", ["/r:8", PERCENT_NAME], read16(PERCENT_NAME, "00000126"), 0),
+    Case("name outside ASCII", ["/r:8", UNICODE_NAME], read16(UNICODE_NAME, "00000126"), 0),
+    Case("name with a line feed", ["/r:8", NEWLINE_NAME], read16(NEWLINE_NAME, "00000126"), 0,
+         native_only=True),
+    # Compares.
+    Case("16-bit compare passes", ["/c:4", "sum1abcd.bin", "abcd"],
+         compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
+    Case("upper-case digits", ["/c:4", "sum1abcd.bin", "ABCD"],
+         compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
+    Case("0x prefix", ["/c:4", "sum1abcd.bin", "0xabcd"], compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
+    Case("0X prefix", ["/c:4", "sum1abcd.bin", "0XABCD"], compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
+    Case("16-bit compare drops the high digit", ["/c:4", "sum1abcd.bin", "1abcd"],
+         compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
+    Case("32-bit compare passes", ["/c:8", "abc.bin", "126"], compare("abc.bin", "00000126", "00000126", PASS), 0),
+    Case("32-bit compare fails", ["/c:8", "abc.bin", "127"], compare("abc.bin", "00000126", "00000127", FAIL), 1),
+    Case("32-bit compare sees the high digit", ["/c:8", "sum1abcd.bin", "abcd"],
+         compare("sum1abcd.bin", "0001abcd", "0000abcd", FAIL), 1),
+    Case("16-bit compare fails", ["/c:4", "abc.bin", "127"], compare("abc.bin", "0126", "0127", FAIL), 1),
+    Case("only the last eight digits count", ["/c:8", "abc.bin", "123456789"],
+         compare("abc.bin", "00000126", "23456789", FAIL), 1),
+    Case("-1, 32 bits", ["/c:8", "abc.bin", "-1"], compare("abc.bin", "00000126", "ffffffff", FAIL), 1),
+    Case("-1, 16 bits", ["/c:4", "abc.bin", "-1"], compare("abc.bin", "0126", "ffff", FAIL), 1),
+    Case("digits then junk", ["/c:8", "abc.bin", "126zz"], compare("abc.bin", "00000126", "00000126", PASS), 0),
+    Case("12zz", ["/c:8", "abc.bin", "12zz"], compare("abc.bin", "00000126", "00000012", FAIL), 1),
+    Case("no digits fails against a non-zero sum", ["/c:8", "abc.bin", "zz"],
+         compare("abc.bin", "00000126", "00000000", FAIL), 1),
+    Case("no digits passes against an empty file", ["/c:4", "empty.bin", "zz"],
+         compare("empty.bin", "0000", "0000", PASS), 0),
+    Case("empty value", ["/c:8", "empty.bin", ""], compare("empty.bin", "00000000", "00000000", PASS), 0),
+    Case("compare ignores a fourth argument", ["/c:8", "abc.bin", "126", "127"],
+         compare("abc.bin", "00000126", "00000126", PASS), 0),
+    Case("upper-case compare switch", ["/C:4", "abc.bin", "126"], compare("abc.bin", "0126", "0126", PASS), 0),
+    # Files that cannot be summed.
+    Case("missing file", ["/r:8", "missing.bin"], announced("missing.bin") + OPEN_FAIL, 1),
+    Case("missing file in a compare", ["/c:8", "missing.bin", "0"], announced("missing.bin") + OPEN_FAIL, 1),
+    Case("empty name", ["/r:4", ""], announced("") + OPEN_FAIL, 1),
+    Case("name too long", ["/r:8", LONG_NAME], announced(LONG_NAME) + OPEN_FAIL, 1),
+    Case("name of 100 KiB", ["/r:8", HUGE_ARGUMENT], announced(HUGE_ARGUMENT) + OPEN_FAIL, 1,
+         native_only=True),  # longer than a Windows command line may be
+    Case("wildcards are not expanded", ["/r:8", "*.bin"], announced("*.bin") + OPEN_FAIL, 1),
+    # A directory opens on POSIX but cannot be read; Windows refuses the open.
+    Case("directory", ["/r:8", "."], announced(".") + READ_FAIL, 1, wine_stdout=announced(".") + OPEN_FAIL),
+    Case("directory in a compare", ["/c:8", ".", "0"], announced(".") + READ_FAIL, 1,
+         wine_stdout=announced(".") + OPEN_FAIL),
+    Case("buffer cannot be allocated", ["/r:8", "abc.bin"], announced("abc.bin") + BUFFER_FAIL, 1,
+         needs_alloc_failure=True),
+    Case("buffer cannot be allocated in a compare", ["/c:4", "abc.bin", "126"],
+         announced("abc.bin") + BUFFER_FAIL, 1, needs_alloc_failure=True),
+    # Output that cannot be written is a failure, whatever the operation said.
+    Case("read to a full disk", ["/r:8", "abc.bin"], None, 1, stdout_target="full"),
+    Case("passing compare to a full disk", ["/c:8", "abc.bin", "126"], None, 1, stdout_target="full"),
+    Case("help to a full disk", ["/?"], None, 1, stdout_target="full"),
+    Case("read to a closed standard output", ["/r:8", "abc.bin"], None, 1, stdout_target="closed",
+         native_only=True),
+    # Bytes above 0x7F: never a switch, and a name like any other.
+    Case("switch with a high byte", [b"/r:\xb8", "abc.bin"], INVALID, 1, native_only=True),
+    Case("high bytes in a name", ["/r:8", b"caf\xe9.bin"], announced(b"caf\xe9.bin") + OPEN_FAIL, 1,
+         native_only=True),
+    Case("huge switch argument", ["/r:8" + HUGE_ARGUMENT, "abc.bin"], read16("abc.bin", "00000126"), 0,
+         native_only=True),
+]
+
+
+def make_fixtures(folder, wine):
+    fixtures = dict(FIXTURES)
+    if not wine:
+        fixtures.update(POSIX_ONLY_FIXTURES)
+    for name, content in fixtures.items():
+        (folder / name).write_bytes(content)
+
+
+def run_case(case, command_prefix, folder, wine, alloc_failure_library):
+    args = [a if isinstance(a, bytes) else a.encode() for a in case.args]
+    env = dict(os.environ)
+    env.update(case.env)
+    if case.needs_alloc_failure:
+        env["LD_PRELOAD"] = alloc_failure_library
+    preexec = None
+    stdout_file = None
+    if case.stdout_target == "pipe":
+        stdout = subprocess.PIPE
+    elif case.stdout_target == "full":
+        stdout_file = open("/dev/full", "wb")
+        stdout = stdout_file
+    else:
+        stdout = subprocess.DEVNULL
+        preexec = lambda: os.close(1)  # noqa: E731
+    try:
+        completed = subprocess.run(command_prefix + args, cwd=folder, env=env, stdin=subprocess.DEVNULL,
+                                   stdout=stdout, stderr=subprocess.PIPE, preexec_fn=preexec, timeout=60)
+    finally:
+        if stdout_file:
+            stdout_file.close()
+
+    expected = case.wine_stdout if (wine and case.wine_stdout is not None) else case.stdout
+    if wine and expected is not None:
+        expected = expected.replace(b"\n", b"\r\n")
+    problems = []
+    if completed.returncode != case.code:
+        problems.append(f"exit code {completed.returncode}, expected {case.code}")
+    if expected is not None and completed.stdout != expected:
+        problems.append(f"stdout {completed.stdout[:400]!r}\n      expected {expected[:400]!r}")
+    if completed.stderr and not wine:
+        problems.append(f"stderr {completed.stderr[:400]!r}, expected nothing")
+    return problems
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--exe", required=True, help="the program to test")
+    parser.add_argument("--wine", help="run the program under this wine loader")
+    parser.add_argument("--fail-buffer-alloc", help="preload library that makes the buffer allocation fail")
+    options = parser.parse_args()
+
+    exe = str(Path(options.exe).resolve())
+    wine = options.wine is not None
+    command_prefix = [options.wine, exe] if wine else [exe]
+    alloc_failure_library = options.fail_buffer_alloc and str(Path(options.fail_buffer_alloc).resolve())
+    failures = 0
+    ran = 0
+    skipped = 0
+    with tempfile.TemporaryDirectory(prefix="zandrel-e2e-") as temp:
+        folder = Path(temp)
+        make_fixtures(folder, wine)
+        for case in CASES:
+            if (wine and case.native_only) or (case.needs_alloc_failure and
+                                               (wine or not alloc_failure_library)):
+                skipped += 1
+                continue
+            ran += 1
+            problems = run_case(case, command_prefix, folder, wine, alloc_failure_library)
+            if problems:
+                failures += 1
+                print(f"FAIL {case.label}: {case.args!r}"[:300])
+                for problem in problems:
+                    print("   ", problem)
+    print(f"{ran - failures} passed, {failures} failed, {skipped} skipped")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
