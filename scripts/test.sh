@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the tests need (Debian packages, when run as root), then
+# configures, builds and runs every test. Ends non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake g++ clang python3 libgtest-dev libgmock-dev)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+done
+if ((${#missing[@]})); then
+    if [[ $(id -u) -eq 0 ]]; then
+        echo "== installing: ${missing[*]}"
+        apt-get update -q
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+    else
+        echo "missing packages (run as root to install them): ${missing[*]}" >&2
+        exit 1
+    fi
+fi
+
+step() { echo; echo "== $*"; }
+
+step "g++: build with warnings as errors, run every test"
+cmake --workflow --preset dev
+
+step "clang: build with warnings as errors, run every test"
+cmake --workflow --preset dev-clang
+
+echo
+echo "== all checks passed"
