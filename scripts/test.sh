@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ clang python3 libgtest-dev libgmock-dev)
+packages=(cmake g++ clang python3 libgtest-dev libgmock-dev
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 
 missing=()
 for package in "${packages[@]}"; do
@@ -28,6 +29,10 @@ cmake --workflow --preset dev
 
 step "clang: build with warnings as errors, run every test"
 cmake --workflow --preset dev-clang
+
+step "Windows: cross-build, check the executable, run the end-to-end table under wine"
+cmake --workflow --preset windows
+ctest --preset windows
 
 echo
 echo "== all checks passed"

@@ -1,0 +1,26 @@
+# The Windows program: its embedded manifest, a self-contained link and the
+# command line exactly as the runtime splits it.
+if(NOT WIN32)
+    return()
+endif()
+
+enable_language(RC)
+target_sources(Zandrel PRIVATE source/Zandrel.rc)
+set_property(SOURCE source/Zandrel.rc APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/source/Zandrel.manifest)
+
+if(MSVC)
+    # The resource script carries the manifest; the linker must not add its own.
+    target_link_options(Zandrel PRIVATE /MANIFEST:NO)
+    # Static runtime, so the program needs no redistributable.
+    set_property(TARGET Zandrel zandrel_core PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
+elseif(MINGW)
+    # libgcc, libstdc++ and winpthread linked in: only system DLLs remain.
+    target_link_options(Zandrel PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
+    # Never expand wildcards in arguments: a name is taken as typed.
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=CRT_noglob.o
+        OUTPUT_VARIABLE ZANDREL_NOGLOB_OBJECT OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT EXISTS "${ZANDREL_NOGLOB_OBJECT}")
+        message(FATAL_ERROR "CRT_noglob.o not found beside ${CMAKE_CXX_COMPILER}")
+    endif()
+    target_link_libraries(Zandrel PRIVATE "${ZANDREL_NOGLOB_OBJECT}")
+endif()

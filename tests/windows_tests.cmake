@@ -1,0 +1,25 @@
+# The same end-to-end table as on Linux, run against the .exe under wine, and
+# a check of the executable's headers, imports and manifest.
+add_test(NAME windows_executable
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py $<TARGET_FILE:Zandrel>)
+
+find_program(ZANDREL_WINE NAMES wine64 wine PATHS /usr/lib/wine)
+find_program(ZANDREL_WINESERVER NAMES wineserver PATHS /usr/lib/wine)
+if(NOT ZANDREL_WINE OR NOT ZANDREL_WINESERVER)
+    message(STATUS "wine not found: the end-to-end tests of the Windows program are left out")
+    return()
+endif()
+
+# A prefix of our own, so nothing depends on ~/.wine.
+set(wine_environment WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+set(wine_session ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_session.sh)
+
+add_test(NAME wine_start COMMAND ${wine_session} start ${ZANDREL_WINESERVER} ${ZANDREL_WINE} $<TARGET_FILE:Zandrel>)
+add_test(NAME wine_stop COMMAND ${wine_session} stop ${ZANDREL_WINESERVER})
+add_test(NAME end_to_end_wine
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_cases.py
+        --exe $<TARGET_FILE:Zandrel> --wine ${ZANDREL_WINE})
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+set_tests_properties(end_to_end_wine PROPERTIES FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 300)
+set_tests_properties(wine_start wine_stop end_to_end_wine PROPERTIES ENVIRONMENT "${wine_environment}")
