@@ -24,6 +24,7 @@ ByteSumResult file_byte_sum_in_requests(const char* file_name, std::size_t reque
         return {ByteSumOutcome::BufferFailed, 0};
     }
 
+    const SumKernel sum_bytes = select_sum_kernel();
     std::uint32_t sum = 0;
     std::size_t delivered = 0;
     // A short request does not end the loop; only one that delivers nothing.

@@ -6,11 +6,20 @@
 #include <cstddef>
 #include <cstdint>
 
+// SSE2 is part of every x86-64 processor, so it is chosen at build time;
+// AVX2 is not, so it is chosen at run time.
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define ZANDREL_HAVE_SSE2 1
 #else
 #define ZANDREL_HAVE_SSE2 0
 #endif
+#if ZANDREL_HAVE_SSE2 && (defined(__x86_64__) || defined(_M_X64))
+#define ZANDREL_HAVE_AVX2 1
+#else
+#define ZANDREL_HAVE_AVX2 0
+#endif
+
+using SumKernel = std::uint32_t (*)(std::uint32_t sum, const unsigned char* data, std::size_t length);
 
 // The reference: a plain byte loop that the others are held against.
 std::uint32_t sum_bytes_portable(std::uint32_t sum, const unsigned char* data, std::size_t length);
@@ -19,12 +28,23 @@ std::uint32_t sum_bytes_portable(std::uint32_t sum, const unsigned char* data, s
 std::uint32_t sum_bytes_sse2(std::uint32_t sum, const unsigned char* data, std::size_t length);
 #endif
 
-// The fastest kernel this build has; the engine calls this one.
-inline std::uint32_t sum_bytes(std::uint32_t sum, const unsigned char* data, std::size_t length)
+#if ZANDREL_HAVE_AVX2
+// Call only where cpu_has_avx2() is true.
+std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsigned char* data, std::size_t length);
+bool cpu_has_avx2();
+#endif
+
+// The fastest kernel this build and this processor have.
+inline SumKernel select_sum_kernel()
 {
+#if ZANDREL_HAVE_AVX2
+    if (cpu_has_avx2()) {
+        return sum_bytes_avx2;
+    }
+#endif
 #if ZANDREL_HAVE_SSE2
-    return sum_bytes_sse2(sum, data, length);
+    return sum_bytes_sse2;
 #else
-    return sum_bytes_portable(sum, data, length);
+    return sum_bytes_portable;
 #endif
 }

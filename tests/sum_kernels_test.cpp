@@ -15,14 +15,22 @@ struct NamedKernel {
     Kernel kernel;
 };
 
-// Every implementation this build has, including the one sum_bytes picks.
-const NamedKernel kKernels[] = {
-    {"portable", sum_bytes_portable},
+// Every implementation this build and this processor have.
+std::vector<NamedKernel> available_kernels()
+{
+    std::vector<NamedKernel> kernels = {{"portable", sum_bytes_portable}, {"selected", select_sum_kernel()}};
 #if ZANDREL_HAVE_SSE2
-    {"sse2", sum_bytes_sse2},
+    kernels.push_back({"sse2", sum_bytes_sse2});
 #endif
-    {"sum_bytes", sum_bytes},
-};
+#if ZANDREL_HAVE_AVX2
+    if (cpu_has_avx2()) {
+        kernels.push_back({"avx2", sum_bytes_avx2});
+    }
+#endif
+    return kernels;
+}
+
+const std::vector<NamedKernel> kKernels = available_kernels();
 
 std::vector<unsigned char> random_bytes(std::size_t length, std::uint32_t seed)
 {

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Times Zandrel against its peers on one 1 GiB file in the page cache, in
+# interleaved rounds, and checks that its sum agrees with sum -s.
+#   bench/compare.sh [ROUNDS]      (default 7; needs ~1 GiB free in TMPDIR)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-7}
+
+cmake --workflow --preset bench >/dev/null
+zandrel=build/bench/Zandrel
+request_size=build/bench/bench/zandrel_request_size
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+big=$work/random-1GiB.bin
+small=$work/random-1KiB.bin
+head -c $((1 << 30)) /dev/urandom >"$big"
+head -c 1024 /dev/urandom >"$small"
+cat "$big" >/dev/null # into the page cache
+
+# name|command; the file name is appended.
+contestants=(
+    "Zandrel /r:8|$zandrel /r:8"
+    "sum -s|sum -s"
+    "cat >/dev/null|cat"
+    "10-byte requests|$request_size 10"
+)
+for size in 16384 32768 65536 131072 262144 1048576; do
+    contestants+=("requests of $((size / 1024)) KiB|$request_size $size")
+done
+
+seconds() { # command...: wall time of one run, in seconds
+    local start end
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }'
+}
+
+declare -A times
+for ((round = 1; round <= rounds; round++)); do
+    for entry in "${contestants[@]}"; do
+        name=${entry%%|*}
+        read -ra command <<<"${entry#*|}"
+        times[$name]+="$(seconds "${command[@]}" "$big") "
+    done
+done
+
+best() { tr ' ' '\n' <<<"$1" | grep . | sort -n | head -1; }
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
+
+echo "1 GiB in the page cache, best and median of $rounds interleaved rounds (seconds):"
+for entry in "${contestants[@]}"; do
+    name=${entry%%|*}
+    printf '  %-22s best %7.4f  median %7.4f\n' "$name" "$(best "${times[$name]}")" "$(median "${times[$name]}")"
+done
+ours=$(best "${times["Zandrel /r:8"]}")
+printf 'Zandrel / sum -s: %s (target at most 0.75)\n' "$(ratio "$ours" "$(best "${times["sum -s"]}")")"
+printf 'Zandrel / cat:    %s (target at most 1.15)\n' "$(ratio "$ours" "$(best "${times["cat >/dev/null"]}")")"
+
+# sum -s prints the 32-bit byte sum folded to 16 bits the System V way.
+ours_hex=$("$zandrel" /r:8 "$big" | sed -n 's/^data : \([0-9a-f]*\) $/\1/p')
+s=$((16#$ours_hex))
+r=$(((s & 0xffff) + (s >> 16)))
+r=$(((r & 0xffff) + (r >> 16)))
+theirs=$(sum -s "$big" | awk '{ print $1 }')
+if [[ $r -eq $theirs ]]; then
+    echo "sum agrees: Zandrel $ours_hex folds to $r, sum -s says $theirs"
+else
+    echo "SUM MISMATCH: Zandrel $ours_hex folds to $r, sum -s says $theirs"
+    exit 1
+fi
+
+peak_small=$(/usr/bin/time -f %M "$zandrel" /r:8 "$small" 2>&1 >/dev/null)
+peak_big=$(/usr/bin/time -f %M "$zandrel" /r:8 "$big" 2>&1 >/dev/null)
+echo "peak resident memory: ${peak_small} KiB for 1 KiB, ${peak_big} KiB for 1 GiB" \
+    "(difference $((peak_big - peak_small)) KiB, target at most 256)"
