@@ -2,8 +2,10 @@
 
 #include "byte_sum.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -32,6 +34,12 @@ constexpr const char* kInvalidArgumentsText = "Invalid argument(s)!!! \n"
                                               "Please type 'Zandrel /?' for help.\n";
 
 constexpr const char* kHelpSwitch = "/?";
+
+// Positions in the argument vector; 0 is the program's own name. Nothing
+// past the expected value is ever looked at.
+constexpr int kSwitchArgument = 1;
+constexpr int kFileNameArgument = 2;
+constexpr int kExpectedValueArgument = 3;
 
 struct OperationSwitch {
     const char* text;
@@ -69,12 +77,11 @@ bool matches_switch(const char* argument, const char* switch_text)
 
 const OperationSwitch* find_operation_switch(const char* argument)
 {
-    for (const OperationSwitch& candidate : kOperationSwitches) {
-        if (matches_switch(argument, candidate.text)) {
-            return &candidate;
-        }
-    }
-    return nullptr;
+    const OperationSwitch* end = std::end(kOperationSwitches);
+    const OperationSwitch* found =
+        std::find_if(std::begin(kOperationSwitches), end,
+                     [argument](const OperationSwitch& candidate) { return matches_switch(argument, candidate.text); });
+    return found == end ? nullptr : found;
 }
 
 bool is_white_space(char character)
@@ -96,6 +103,13 @@ int hex_digit_value(char character)
     return -1;
 }
 
+// A failed write sets the stream's error flag, which run_program checks once
+// before the exit code is decided; the results of single writes add nothing.
+void put_text(const char* text)
+{
+    (void)std::fputs(text, stdout);
+}
+
 std::uint32_t at_width(std::uint32_t sum, SumWidth width)
 {
     return width == SumWidth::Bits16 ? (sum & kLow16Bits) : sum;
@@ -104,9 +118,9 @@ std::uint32_t at_width(std::uint32_t sum, SumWidth width)
 void print_data_line(std::uint32_t value, SumWidth width)
 {
     if (width == SumWidth::Bits16) {
-        std::printf("data : %04x \n", static_cast<unsigned int>(value));
+        (void)std::printf("data : %04x \n", static_cast<unsigned int>(value));
     } else {
-        std::printf("data : %08x \n", static_cast<unsigned int>(value));
+        (void)std::printf("data : %08x \n", static_cast<unsigned int>(value));
     }
 }
 
@@ -118,19 +132,19 @@ struct Measurement {
 // Announces the file, sums it, and on failure prints why.
 Measurement measure_file(const char* file_name)
 {
-    std::printf("- open file   %s\n", file_name);
+    (void)std::printf("- open file   %s\n", file_name);
     const ByteSumResult result = file_byte_sum(file_name);
     switch (result.outcome) {
     case ByteSumOutcome::Ok:
         return {true, result.sum};
     case ByteSumOutcome::OpenFailed:
-        std::fputs("open file fail", stdout);
+        put_text("open file fail");
         break;
     case ByteSumOutcome::BufferFailed:
-        std::fputs("buffer fail", stdout);
+        put_text("buffer fail");
         break;
     case ByteSumOutcome::ReadFailed:
-        std::fputs("read file fail", stdout);
+        put_text("read file fail");
         break;
     }
     return {false, 0};
@@ -141,29 +155,28 @@ Measurement measure_file(const char* file_name)
 SelectedCommand select_command(int argc, const char* const* argv)
 {
     const SelectedCommand invalid = {Selection::Invalid, {}};
-    const int argument_count = argc - 1;
-    if (argument_count < 1) {
+    if (argc <= kSwitchArgument) {
         return invalid;
     }
-    const char* switch_argument = argv[1];
+    const char* first_argument = argv[kSwitchArgument];
 
-    if (argument_count == 1) {
+    if (argc == kSwitchArgument + 1) {
         // An operation switch alone has no file to work on.
-        return matches_switch(switch_argument, kHelpSwitch) ? SelectedCommand{Selection::Help, {}} : invalid;
+        return matches_switch(first_argument, kHelpSwitch) ? SelectedCommand{Selection::Help, {}} : invalid;
     }
 
-    const OperationSwitch* found = find_operation_switch(switch_argument);
+    const OperationSwitch* found = find_operation_switch(first_argument);
     if (found == nullptr) {
         return invalid;
     }
-    if (found->operation == Operation::Compare) {
-        // A compare needs the expected value as argument 3.
-        if (argument_count < 3) {
-            return invalid;
-        }
-        return {Selection::Run, {Operation::Compare, found->width, argv[2], argv[3]}};
+    const char* file_name = argv[kFileNameArgument];
+    if (found->operation == Operation::Read) {
+        return {Selection::Run, {Operation::Read, found->width, file_name, nullptr}};
     }
-    return {Selection::Run, {Operation::Read, found->width, argv[2], nullptr}};
+    if (argc <= kExpectedValueArgument) {
+        return invalid;
+    }
+    return {Selection::Run, {Operation::Compare, found->width, file_name, argv[kExpectedValueArgument]}};
 }
 
 std::uint32_t parse_expected(const char* text)
@@ -210,10 +223,10 @@ int run_compare(const Command& command)
     print_data_line(actual, command.width);
     print_data_line(expected, command.width);
     if (actual == expected) {
-        std::fputs("Check sum compare pass!", stdout);
+        put_text("Check sum compare pass!");
         return kExitSuccess;
     }
-    std::fputs("Check sum compare fail!", stdout);
+    put_text("Check sum compare fail!");
     return kExitFailure;
 }
 
@@ -223,10 +236,10 @@ int run_program(int argc, const char* const* argv)
     int exit_code = kExitFailure;
     switch (selected.selection) {
     case Selection::Help:
-        std::fputs(kHelpText, stdout);
+        put_text(kHelpText);
         break;
     case Selection::Invalid:
-        std::fputs(kInvalidArgumentsText, stdout);
+        put_text(kInvalidArgumentsText);
         break;
     case Selection::Run:
         exit_code =

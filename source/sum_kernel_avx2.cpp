@@ -56,7 +56,7 @@ ZANDREL_TARGET_AVX2 std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsign
 bool cpu_has_avx2()
 {
 #if defined(__GNUC__) || defined(__clang__)
-    return __builtin_cpu_supports("avx2") != 0;
+    return __builtin_cpu_supports("avx2");
 #else
     // MSVC: the processor must have AVX2 and the system must save the YMM
     // registers (OSXSAVE set, XCR0 bits 1 and 2).
