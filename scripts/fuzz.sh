@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs each fuzz target for SECONDS (default 20), starting from the seed
+# corpus in the tree. New inputs go to build/fuzz/corpus/, never into the tree.
+#   scripts/fuzz.sh [SECONDS]      (after: cmake --workflow --preset fuzz)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}
+
+for seeds in fuzz/corpus/*/; do
+    target=$(basename "$seeds")
+    work=build/fuzz/corpus/$target
+    mkdir -p "$work"
+    options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/"$target"-)
+    [[ -f fuzz/$target.dict ]] && options+=(-dict=fuzz/"$target".dict)
+    log=build/fuzz/$target.log
+    if ! build/fuzz/fuzz/"$target" "${options[@]}" "$work" "$seeds" >"$log" 2>&1; then
+        tail -n 40 "$log"
+        echo "$target: FAILED (log in $log)"
+        exit 1
+    fi
+    echo "$target: $(sed -n 's/^stat::number_of_executed_units: *//p' "$log") executions in ${seconds} s, no findings"
+done
