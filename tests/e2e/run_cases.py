@@ -228,11 +228,12 @@ def main():
     parser.add_argument("--exe", required=True, help="the program to test")
     parser.add_argument("--wine", help="run the program under this wine loader")
     parser.add_argument("--fail-buffer-alloc", help="preload library that makes the buffer allocation fail")
+    parser.add_argument("--wrapper", default="", help="command to run the program under, such as valgrind")
     options = parser.parse_args()
 
     exe = str(Path(options.exe).resolve())
     wine = options.wine is not None
-    command_prefix = [options.wine, exe] if wine else [exe]
+    command_prefix = options.wrapper.split() + ([options.wine, exe] if wine else [exe])
     alloc_failure_library = options.fail_buffer_alloc and str(Path(options.fail_buffer_alloc).resolve())
     failures = 0
     ran = 0
