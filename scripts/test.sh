@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ clang python3 libgtest-dev libgmock-dev
+packages=(cmake g++ clang python3 libgtest-dev libgmock-dev libbenchmark-dev
+    libclang-rt-14-dev clang-tidy cppcheck valgrind
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 
 missing=()
@@ -27,8 +28,21 @@ step() { echo; echo "== $*"; }
 step "g++: build with warnings as errors, run every test"
 cmake --workflow --preset dev
 
-step "clang: build with warnings as errors, run every test"
+step "clang: build with warnings as errors, run the tests"
 cmake --workflow --preset dev-clang
+
+step "AddressSanitizer and UndefinedBehaviorSanitizer: every test"
+cmake --workflow --preset asan
+
+step "fuzz targets: build, run the seeds, then fuzz each for ${ZANDREL_FUZZ_SECONDS:=20} s"
+cmake --workflow --preset fuzz
+scripts/fuzz.sh "$ZANDREL_FUZZ_SECONDS"
+
+step "static analysis"
+scripts/static_analysis.sh
+
+step "benchmarks: build only (bench/compare.sh runs them)"
+cmake --workflow --preset bench
 
 step "Windows: cross-build, check the executable, run the end-to-end table under wine"
 cmake --workflow --preset windows
