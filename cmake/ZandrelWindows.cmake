@@ -6,7 +6,11 @@ endif()
 
 enable_language(RC)
 target_sources(Zandrel PRIVATE source/Zandrel.rc)
-set_property(SOURCE source/Zandrel.rc APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/source/Zandrel.manifest)
+# The resource compiler looks for the manifest beside the script, and
+# rebuilds when it changes.
+set_source_files_properties(source/Zandrel.rc PROPERTIES
+    INCLUDE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR}/source
+    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/source/Zandrel.manifest)
 
 if(MSVC)
     # The resource script carries the manifest; the linker must not add its own.

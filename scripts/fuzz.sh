@@ -15,7 +15,7 @@ for seeds in fuzz/corpus/*/; do
     options=(-max_total_time="$seconds" -print_final_stats=1 -artifact_prefix=build/fuzz/"$target"-)
     [[ -f fuzz/$target.dict ]] && options+=(-dict=fuzz/"$target".dict)
     log=build/fuzz/$target.log
-    if ! build/fuzz/fuzz/"$target" "${options[@]}" "$work" "$seeds" >"$log" 2>&1; then
+    if ! build/fuzz/"$target" "${options[@]}" "$work" "$seeds" >"$log" 2>&1; then
         tail -n 40 "$log"
         echo "$target: FAILED (log in $log)"
         exit 1
