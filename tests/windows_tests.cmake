@@ -10,8 +10,11 @@ if(NOT ZANDREL_WINE OR NOT ZANDREL_WINESERVER)
     return()
 endif()
 
-# A prefix of our own, so nothing depends on ~/.wine.
-set(wine_environment WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=)
+# A prefix of our own, so nothing depends on ~/.wine. Wine turns the Unix
+# arguments into Windows text by the locale: UTF-8, so that a name such as
+# ユニ.bin reaches the program as a Windows shell would hand it over.
+set(wine_environment WINEPREFIX=${CMAKE_CURRENT_BINARY_DIR}/wineprefix WINEDEBUG=-all
+    WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8)
 set(wine_session ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_session.sh)
 
 add_test(NAME wine_start COMMAND ${wine_session} start ${ZANDREL_WINESERVER} ${ZANDREL_WINE} $<TARGET_FILE:Zandrel>)
