@@ -184,7 +184,9 @@ def make_fixtures(folder, wine):
     if not wine:
         fixtures.update(POSIX_ONLY_FIXTURES)
     for name, content in fixtures.items():
-        (folder / name).write_bytes(content)
+        # Names as UTF-8 bytes, whatever the locale says.
+        with open(os.path.join(os.fsencode(folder), name.encode()), "wb") as fixture:
+            fixture.write(content)
 
 
 def run_case(case, command_prefix, folder, wine, alloc_failure_library):
