@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ clang python3 libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ clang python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
     libclang-rt-14-dev clang-tidy cppcheck valgrind
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 
@@ -44,7 +44,7 @@ scripts/static_analysis.sh
 step "benchmarks: build only (bench/compare.sh runs them)"
 cmake --workflow --preset bench
 
-step "Windows: cross-build, check the executable, run the end-to-end table under wine"
+step "Windows: cross-build, check the executable, run the unit and end-to-end tests under wine"
 cmake --workflow --preset windows
 ctest --preset windows
 
