@@ -13,6 +13,8 @@ set_source_files_properties(source/Zandrel.rc PROPERTIES
     OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/source/Zandrel.manifest)
 
 if(MSVC)
+    # The standard fopen is the portable call we want, not fopen_s.
+    target_compile_definitions(zandrel_core PRIVATE _CRT_SECURE_NO_WARNINGS)
     # The resource script carries the manifest; the linker must not add its own.
     target_link_options(Zandrel PRIVATE /MANIFEST:NO)
     # Static runtime, so the program needs no redistributable.

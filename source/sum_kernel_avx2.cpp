@@ -3,7 +3,7 @@
 #if ZANDREL_HAVE_AVX2
 
 #include <immintrin.h>
-#if defined(_MSC_VER) && !defined(__clang__)
+#if defined(_MSC_VER)
 #include <intrin.h> // __cpuid, __cpuidex
 #endif
 
@@ -55,7 +55,9 @@ ZANDREL_TARGET_AVX2 std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsign
 
 bool cpu_has_avx2()
 {
-#if defined(__GNUC__) || defined(__clang__)
+#if !defined(_MSC_VER)
+    // GCC's and clang's runtime check also asks whether the system saves the
+    // YMM registers.
     return __builtin_cpu_supports("avx2");
 #else
     // MSVC: the processor must have AVX2 and the system must save the YMM

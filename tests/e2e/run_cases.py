@@ -219,7 +219,7 @@ def run_case(case, command_prefix, folder, wine, alloc_failure_library):
         problems.append(f"exit code {completed.returncode}, expected {case.code}")
     if expected is not None and completed.stdout != expected:
         problems.append(f"stdout {completed.stdout[:400]!r}\n      expected {expected[:400]!r}")
-    if completed.stderr and not wine:
+    if completed.stderr:
         problems.append(f"stderr {completed.stderr[:400]!r}, expected nothing")
     return problems
 
