@@ -1,8 +1,8 @@
 // The input written to a file and summed by the engine, in requests of a
 // size taken from the input, held against a byte loop; every kernel is also
 // held against it at an offset taken from the input.
+#include "available_kernels.hpp"
 #include "byte_sum.hpp"
-#include "sum_kernels.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,23 +27,12 @@ void check_kernels(const std::uint8_t* data, std::size_t size)
 {
     const std::size_t offset = size > 0 ? data[0] % 64 % (size + 1) : 0;
     const std::uint32_t expected = byte_loop(data + offset, size - offset);
-    SumKernel kernels[] = {
-        sum_bytes_portable,
-        select_sum_kernel(),
-#if ZANDREL_HAVE_SSE2
-        sum_bytes_sse2,
-#endif
-    };
-    for (SumKernel kernel : kernels) {
-        if (kernel(0, data + offset, size - offset) != expected) {
+    static const std::vector<NamedKernel> kernels = available_kernels();
+    for (const NamedKernel& implementation : kernels) {
+        if (implementation.kernel(0, data + offset, size - offset) != expected) {
             std::abort();
         }
     }
-#if ZANDREL_HAVE_AVX2
-    if (cpu_has_avx2() && sum_bytes_avx2(0, data + offset, size - offset) != expected) {
-        std::abort();
-    }
-#endif
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "sum_kernels.hpp"
+#include "available_kernels.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,28 +7,6 @@
 #include <vector>
 
 namespace {
-
-using Kernel = std::uint32_t (*)(std::uint32_t, const unsigned char*, std::size_t);
-
-struct NamedKernel {
-    const char* name;
-    Kernel kernel;
-};
-
-// Every implementation this build and this processor have.
-std::vector<NamedKernel> available_kernels()
-{
-    std::vector<NamedKernel> kernels = {{"portable", sum_bytes_portable}, {"selected", select_sum_kernel()}};
-#if ZANDREL_HAVE_SSE2
-    kernels.push_back({"sse2", sum_bytes_sse2});
-#endif
-#if ZANDREL_HAVE_AVX2
-    if (cpu_has_avx2()) {
-        kernels.push_back({"avx2", sum_bytes_avx2});
-    }
-#endif
-    return kernels;
-}
 
 const std::vector<NamedKernel> kKernels = available_kernels();
 
