@@ -80,7 +80,7 @@ class Case:
     needs_alloc_failure: bool = False
 
 
-def read16(name, digits):
+def read_output(name, digits):
     return announced(name) + data(digits)
 
 
@@ -105,20 +105,20 @@ CASES = [
     Case("compare without a value", ["/c:8", "abc.bin"], INVALID, 1),
     Case("unknown switch with three arguments", ["/x:8", "abc.bin", "1"], INVALID, 1),
     # Reads.
-    Case("16-bit read", ["/r:4", "abc.bin"], read16("abc.bin", "0126"), 0),
-    Case("32-bit read", ["/r:8", "abc.bin"], read16("abc.bin", "00000126"), 0),
-    Case("upper-case switch", ["/R:8", "abc.bin"], read16("abc.bin", "00000126"), 0),
-    Case("switch with a tail", ["/r:8zz", "abc.bin"], read16("abc.bin", "00000126"), 0),
-    Case("read ignores a third argument", ["/r:4", "abc.bin", "zz"], read16("abc.bin", "0126"), 0),
-    Case("empty file, 16 bits", ["/r:4", "empty.bin"], read16("empty.bin", "0000"), 0),
-    Case("empty file, 32 bits", ["/r:8", "empty.bin"], read16("empty.bin", "00000000"), 0),
-    Case("16-bit read keeps the low bits", ["/r:4", "sum1abcd.bin"], read16("sum1abcd.bin", "abcd"), 0),
-    Case("32-bit read keeps all bits", ["/r:8", "sum1abcd.bin"], read16("sum1abcd.bin", "0001abcd"), 0),
-    Case("CR, LF and 0x1A count as stored", ["/r:8", "crlf.bin"], read16("crlf.bin", "00000031"), 0),
-    Case("name with blanks", ["/r:8", BLANK_NAME], read16(BLANK_NAME, "00000126"), 0),
-    Case("name with % conversions", ["/r:8", PERCENT_NAME], read16(PERCENT_NAME, "00000126"), 0),
-    Case("name outside ASCII", ["/r:8", UNICODE_NAME], read16(UNICODE_NAME, "00000126"), 0),
-    Case("name with a line feed", ["/r:8", NEWLINE_NAME], read16(NEWLINE_NAME, "00000126"), 0,
+    Case("16-bit read", ["/r:4", "abc.bin"], read_output("abc.bin", "0126"), 0),
+    Case("32-bit read", ["/r:8", "abc.bin"], read_output("abc.bin", "00000126"), 0),
+    Case("upper-case switch", ["/R:8", "abc.bin"], read_output("abc.bin", "00000126"), 0),
+    Case("switch with a tail", ["/r:8zz", "abc.bin"], read_output("abc.bin", "00000126"), 0),
+    Case("read ignores a third argument", ["/r:4", "abc.bin", "zz"], read_output("abc.bin", "0126"), 0),
+    Case("empty file, 16 bits", ["/r:4", "empty.bin"], read_output("empty.bin", "0000"), 0),
+    Case("empty file, 32 bits", ["/r:8", "empty.bin"], read_output("empty.bin", "00000000"), 0),
+    Case("16-bit read keeps the low bits", ["/r:4", "sum1abcd.bin"], read_output("sum1abcd.bin", "abcd"), 0),
+    Case("32-bit read keeps all bits", ["/r:8", "sum1abcd.bin"], read_output("sum1abcd.bin", "0001abcd"), 0),
+    Case("CR, LF and 0x1A count as stored", ["/r:8", "crlf.bin"], read_output("crlf.bin", "00000031"), 0),
+    Case("name with blanks", ["/r:8", BLANK_NAME], read_output(BLANK_NAME, "00000126"), 0),
+    Case("name with % conversions", ["/r:8", PERCENT_NAME], read_output(PERCENT_NAME, "00000126"), 0),
+    Case("name outside ASCII", ["/r:8", UNICODE_NAME], read_output(UNICODE_NAME, "00000126"), 0),
+    Case("name with a line feed", ["/r:8", NEWLINE_NAME], read_output(NEWLINE_NAME, "00000126"), 0,
          native_only=True),
     # Compares.
     Case("16-bit compare passes", ["/c:4", "sum1abcd.bin", "abcd"],
@@ -173,7 +173,7 @@ CASES = [
     Case("switch with a high byte", [b"/r:\xb8", "abc.bin"], INVALID, 1, native_only=True),
     Case("high bytes in a name", ["/r:8", b"caf\xe9.bin"], announced(b"caf\xe9.bin") + OPEN_FAIL, 1,
          native_only=True),
-    Case("huge switch argument", ["/r:8" + HUGE_ARGUMENT, "abc.bin"], read16("abc.bin", "00000126"), 0,
+    Case("huge switch argument", ["/r:8" + HUGE_ARGUMENT, "abc.bin"], read_output("abc.bin", "00000126"), 0,
          native_only=True),
 ]
 
