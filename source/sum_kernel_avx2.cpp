@@ -4,17 +4,48 @@
 
 #include <immintrin.h>
 #if defined(_MSC_VER)
-#include <intrin.h> // __cpuid, __cpuidex
+#include <intrin.h> // __cpuidex
+#else
+#include <cpuid.h> // __cpuid_count
 #endif
 
-// GCC and clang compile AVX2 code only where asked to; MSVC always can.
+// GCC and clang compile AVX2 code (and xgetbv) only where asked to; MSVC
+// always can.
 #if defined(__GNUC__) || defined(__clang__)
 #define ZANDREL_TARGET_AVX2 __attribute__((target("avx2")))
+#define ZANDREL_TARGET_XSAVE __attribute__((target("xsave")))
 #else
 #define ZANDREL_TARGET_AVX2
+#define ZANDREL_TARGET_XSAVE
 #endif
 
 namespace {
+
+struct CpuidRegisters {
+    unsigned eax, ebx, ecx, edx;
+};
+
+// Asked directly rather than through the compiler's processor model, whose
+// set-up runs a dozen cpuid at every start; a virtual machine traps each.
+CpuidRegisters cpuid(unsigned leaf, unsigned subleaf)
+{
+#if defined(_MSC_VER)
+    int info[4];
+    __cpuidex(info, static_cast<int>(leaf), static_cast<int>(subleaf));
+    return {static_cast<unsigned>(info[0]), static_cast<unsigned>(info[1]), static_cast<unsigned>(info[2]),
+            static_cast<unsigned>(info[3])};
+#else
+    CpuidRegisters registers{};
+    __cpuid_count(leaf, subleaf, registers.eax, registers.ebx, registers.ecx, registers.edx);
+    return registers;
+#endif
+}
+
+// Which register states the system saves; call only where OSXSAVE is set.
+ZANDREL_TARGET_XSAVE unsigned extended_control_register_0()
+{
+    return static_cast<unsigned>(_xgetbv(0));
+}
 
 constexpr std::size_t kVectorBytes = 32;
 constexpr std::size_t kBlockBytes = 4 * kVectorBytes;
@@ -55,23 +86,26 @@ ZANDREL_TARGET_AVX2 std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsign
 
 bool cpu_has_avx2()
 {
-#if !defined(_MSC_VER)
-    // GCC's and clang's runtime check also asks whether the system saves the
-    // YMM registers.
-    return __builtin_cpu_supports("avx2");
-#else
-    // MSVC: the processor must have AVX2 and the system must save the YMM
-    // registers (OSXSAVE set, XCR0 bits 1 and 2).
-    int info[4];
-    __cpuid(info, 0);
-    if (info[0] < 7) {
+    // The processor must have AVX2 and the system must save the YMM
+    // registers: OSXSAVE and AVX in leaf 1, XCR0 bits 1 and 2, then AVX2 in
+    // leaf 7.
+    constexpr unsigned kOsxsaveBit = 1u << 27;
+    constexpr unsigned kAvxBit = 1u << 28;
+    constexpr unsigned kXcr0SseAndYmmState = 6;
+    constexpr unsigned kAvx2Bit = 1u << 5;
+    constexpr unsigned kBasicInfoLeaf = 0;
+    constexpr unsigned kFeatureLeaf = 1;
+    constexpr unsigned kExtendedFeatureLeaf = 7;
+    CpuidRegisters registers = cpuid(kBasicInfoLeaf, 0);
+    if (registers.eax < kExtendedFeatureLeaf) {
         return false;
     }
-    __cpuid(info, 1);
-    const bool os_saves_ymm = (info[2] & (1 << 27)) != 0 && (info[2] & (1 << 28)) != 0 && (_xgetbv(0) & 6) == 6;
-    __cpuidex(info, 7, 0);
-    return os_saves_ymm && (info[1] & (1 << 5)) != 0;
-#endif
+    registers = cpuid(kFeatureLeaf, 0);
+    if ((registers.ecx & kOsxsaveBit) == 0 || (registers.ecx & kAvxBit) == 0 ||
+        (extended_control_register_0() & kXcr0SseAndYmmState) != kXcr0SseAndYmmState) {
+        return false;
+    }
+    return (cpuid(kExtendedFeatureLeaf, 0).ebx & kAvx2Bit) != 0;
 }
 
 #endif

@@ -34,6 +34,17 @@ std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsigned char* data, std::
 bool cpu_has_avx2();
 #endif
 
+// The fastest kernel that needs no question to the processor: the one this
+// build is sure of.
+inline SumKernel baseline_sum_kernel()
+{
+#if ZANDREL_HAVE_SSE2
+    return sum_bytes_sse2;
+#else
+    return sum_bytes_portable;
+#endif
+}
+
 // The fastest kernel this build and this processor have.
 inline SumKernel select_sum_kernel()
 {
@@ -42,9 +53,5 @@ inline SumKernel select_sum_kernel()
         return sum_bytes_avx2;
     }
 #endif
-#if ZANDREL_HAVE_SSE2
-    return sum_bytes_sse2;
-#else
-    return sum_bytes_portable;
-#endif
+    return baseline_sum_kernel();
 }
