@@ -15,13 +15,16 @@ set_source_files_properties(source/Zandrel.rc PROPERTIES
 if(MSVC)
     # The standard fopen is the portable call we want, not fopen_s.
     target_compile_definitions(zandrel_core PRIVATE _CRT_SECURE_NO_WARNINGS)
-    # The resource script carries the manifest; the linker must not add its own.
-    target_link_options(Zandrel PRIVATE /MANIFEST:NO)
+    # The resource script carries the manifest; the linker must not add its
+    # own. /Brepro: no link time stamp, so the same sources give the same bytes.
+    target_link_options(Zandrel PRIVATE /MANIFEST:NO /Brepro)
     # Static runtime, so the program needs no redistributable.
     set_property(TARGET Zandrel zandrel_core PROPERTY MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>")
 elseif(MINGW)
     # libgcc, libstdc++ and winpthread linked in: only system DLLs remain.
     target_link_options(Zandrel PRIVATE -static $<$<CONFIG:Release,MinSizeRel>:-s>)
+    # No link time in the header: the same sources give the same bytes.
+    target_link_options(Zandrel PRIVATE LINKER:--no-insert-timestamp)
     # Never expand wildcards in arguments: a name is taken as typed.
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=CRT_noglob.o
         OUTPUT_VARIABLE ZANDREL_NOGLOB_OBJECT OUTPUT_STRIP_TRAILING_WHITESPACE)
