@@ -5,6 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 rounds=${1:-7}
+# shellcheck source=bench/timing.sh
+source bench/timing.sh
 
 cmake --workflow --preset bench >/dev/null
 zandrel=build/bench/Zandrel
@@ -29,14 +31,6 @@ for size in 16384 32768 65536 131072 262144 1048576; do
     contestants+=("requests of $((size / 1024)) KiB|$request_size $size")
 done
 
-seconds() { # command...: wall time of one run, in seconds
-    local start end
-    start=$(date +%s%N)
-    "$@" >/dev/null
-    end=$(date +%s%N)
-    awk -v ns=$((end - start)) 'BEGIN { printf "%.4f", ns / 1e9 }'
-}
-
 declare -A times
 for ((round = 1; round <= rounds; round++)); do
     for entry in "${contestants[@]}"; do
@@ -45,10 +39,6 @@ for ((round = 1; round <= rounds; round++)); do
         times[$name]+="$(seconds "${command[@]}" "$big") "
     done
 done
-
-best() { tr ' ' '\n' <<<"$1" | grep . | sort -n | head -1; }
-median() { tr ' ' '\n' <<<"$1" | grep . | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a / b }'; }
 
 echo "1 GiB in the page cache, best and median of $rounds interleaved rounds (seconds):"
 for entry in "${contestants[@]}"; do

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Times the start of Zandrel against sum -s on small files: rounds of 100 runs
+# from a shell loop, interleaved, with a static program whose main only
+# returns as the floor that no program can go below.
+#   bench/startup.sh [ROUNDS]      (default 9)
+#   ZANDREL_ALSO=PROGRAM bench/startup.sh   also times another build beside it
+set -euo pipefail
+cd "$(dirname "$0")/.."
+rounds=${1:-9}
+runs_per_round=100
+# shellcheck source=bench/timing.sh
+source bench/timing.sh
+
+cmake --workflow --preset bench >/dev/null
+zandrel=build/bench/Zandrel
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-start-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+head -c 4096 /dev/urandom >"$work/4KiB.bin"
+head -c $((1 << 20)) /dev/urandom >"$work/1MiB.bin"
+echo 'int main() { return 0; }' | "${CXX:-c++}" -O2 -static -x c++ - -o "$work/floor"
+
+# name|command; runs with no file name appended when the name says "floor".
+contestants=()
+for file in 4KiB 1MiB; do
+    contestants+=("Zandrel /r:8, $file|$zandrel /r:8 $work/$file.bin" "sum -s, $file|sum -s $work/$file.bin")
+    [[ -n ${ZANDREL_ALSO:-} ]] && contestants+=("$ZANDREL_ALSO, $file|$ZANDREL_ALSO /r:8 $work/$file.bin")
+done
+contestants+=("floor: static main returning 0|$work/floor")
+
+# The loop runs in dash, whose fork is cheaper than bash's: less of what is
+# timed is the loop's own.
+repeat() { # command...: runs it runs_per_round times
+    dash -c 'i=0; while [ $i -lt '$runs_per_round' ]; do "$@" >/dev/null; i=$((i + 1)); done' repeat "$@"
+}
+
+declare -A times
+for ((round = 1; round <= rounds; round++)); do
+    for entry in "${contestants[@]}"; do
+        read -ra command <<<"${entry#*|}"
+        times[${entry%%|*}]+="$(seconds repeat "${command[@]}") "
+    done
+done
+
+per_run_ms() { awk -v s="$1" -v n=$runs_per_round 'BEGIN { printf "%.3f", s * 1000 / n }'; }
+echo "time per run, median of $rounds interleaved rounds of $runs_per_round runs:"
+for entry in "${contestants[@]}"; do
+    name=${entry%%|*}
+    size=${name##*, }
+    peer=$(median "${times["sum -s, $size"]:-${times["sum -s, 4KiB"]}}")
+    printf '  %-36s %7s ms   %s x sum -s\n' "$name" "$(per_run_ms "$(median "${times[$name]}")")" \
+        "$(ratio "$(median "${times[$name]}")" "$peer")"
+done
+echo "target: Zandrel at most 0.70 x sum -s on 4 KiB (the floor is against sum -s on 4 KiB)"
