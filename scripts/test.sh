@@ -28,6 +28,15 @@ step() { echo; echo "== $*"; }
 step "g++: build with warnings as errors, run every test"
 cmake --workflow --preset dev
 
+step "release: the static program against the end-to-end table; the dynamic one needs the C library alone"
+cmake --workflow --preset release
+python3 tests/e2e/run_cases.py --exe build/release/Zandrel
+needed=$(readelf -d build/dev/Zandrel | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+if [[ $needed != libc.so.6 ]]; then
+    echo "build/dev/Zandrel needs more than the C library at run time:" $needed
+    exit 1
+fi
+
 step "clang: build with warnings as errors, run the tests"
 cmake --workflow --preset dev-clang
 
@@ -47,6 +56,9 @@ cmake --workflow --preset bench
 step "Windows: cross-build, check the executable, run the unit and end-to-end tests under wine"
 cmake --workflow --preset windows
 ctest --preset windows
+
+step "the same release programs from a second folder"
+scripts/reproducible.sh
 
 echo
 echo "== all checks passed"
