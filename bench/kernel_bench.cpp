@@ -29,6 +29,9 @@ BENCHMARK_TEMPLATE(sum_in_cache, sum_bytes_portable)->Arg(16 << 10)->Arg(64 << 1
 #if ZANDREL_HAVE_SSE2
 BENCHMARK_TEMPLATE(sum_in_cache, sum_bytes_sse2)->Arg(16 << 10)->Arg(64 << 10);
 #endif
+#if ZANDREL_HAVE_NEON
+BENCHMARK_TEMPLATE(sum_in_cache, sum_bytes_neon)->Arg(16 << 10)->Arg(64 << 10);
+#endif
 #if ZANDREL_HAVE_AVX2
 void sum_in_cache_avx2(benchmark::State& state)
 {

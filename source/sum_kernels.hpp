@@ -6,12 +6,18 @@
 #include <cstddef>
 #include <cstdint>
 
-// SSE2 is part of every x86-64 processor, so it is chosen at build time;
-// AVX2 is not, so it is chosen at run time.
+// SSE2 is part of every x86-64 processor and NEON (Advanced SIMD) of every
+// AArch64 one, so they are chosen at build time; AVX2 is not, so it is chosen
+// at run time.
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #define ZANDREL_HAVE_SSE2 1
 #else
 #define ZANDREL_HAVE_SSE2 0
+#endif
+#if defined(__aarch64__) || defined(_M_ARM64)
+#define ZANDREL_HAVE_NEON 1
+#else
+#define ZANDREL_HAVE_NEON 0
 #endif
 #if ZANDREL_HAVE_SSE2 && (defined(__x86_64__) || defined(_M_X64))
 #define ZANDREL_HAVE_AVX2 1
@@ -28,6 +34,10 @@ std::uint32_t sum_bytes_portable(std::uint32_t sum, const unsigned char* data, s
 std::uint32_t sum_bytes_sse2(std::uint32_t sum, const unsigned char* data, std::size_t length);
 #endif
 
+#if ZANDREL_HAVE_NEON
+std::uint32_t sum_bytes_neon(std::uint32_t sum, const unsigned char* data, std::size_t length);
+#endif
+
 #if ZANDREL_HAVE_AVX2
 // Call only where cpu_has_avx2() is true.
 std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsigned char* data, std::size_t length);
@@ -40,6 +50,8 @@ inline SumKernel baseline_sum_kernel()
 {
 #if ZANDREL_HAVE_SSE2
     return sum_bytes_sse2;
+#elif ZANDREL_HAVE_NEON
+    return sum_bytes_neon;
 #else
     return sum_bytes_portable;
 #endif

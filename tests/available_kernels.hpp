@@ -17,6 +17,9 @@ inline std::vector<NamedKernel> available_kernels()
 #if ZANDREL_HAVE_SSE2
     kernels.push_back({"sse2", sum_bytes_sse2});
 #endif
+#if ZANDREL_HAVE_NEON
+    kernels.push_back({"neon", sum_bytes_neon});
+#endif
 #if ZANDREL_HAVE_AVX2
     if (cpu_has_avx2()) {
         kernels.push_back({"avx2", sum_bytes_avx2});
