@@ -27,20 +27,7 @@ set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 set_tests_properties(end_to_end_wine PROPERTIES FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 300)
 set_tests_properties(wine_start wine_stop end_to_end_wine PROPERTIES ENVIRONMENT "${wine_environment}")
 
-# The unit tests too, built for Windows from GoogleTest's sources (Debian's
-# googletest package ships them) and run under wine.
-set(ZANDREL_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources, to build for Windows")
-if(NOT EXISTS ${ZANDREL_GOOGLETEST_SOURCE}/CMakeLists.txt)
-    message(STATUS "no GoogleTest sources at ${ZANDREL_GOOGLETEST_SOURCE}: the unit tests are left out under wine")
-    return()
-endif()
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(${ZANDREL_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-add_executable(zandrel_unit_tests ${unit_test_sources})
-target_link_libraries(zandrel_unit_tests PRIVATE zandrel_core GTest::gtest_main)
-target_link_options(zandrel_unit_tests PRIVATE -static)
-zandrel_set_warnings(zandrel_unit_tests)
+# The unit tests too, under wine.
 add_test(NAME unit_tests_wine COMMAND ${ZANDREL_WINE} $<TARGET_FILE:zandrel_unit_tests> --gtest_filter=-*LargeFile*)
 set_tests_properties(unit_tests_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300 ENVIRONMENT "${wine_environment}")
 add_test(NAME large_file_beyond_4_GiB_wine
