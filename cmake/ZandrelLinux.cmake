@@ -14,8 +14,8 @@ if(ZANDREL_STATIC AND NOT ZANDREL_SANITIZE)
     if(ZANDREL_CAN_LINK_STATICALLY)
         set(ZANDREL_LINKED_STATICALLY ON)
     else()
-        message(WARNING "Zandrel: no static C library found (on Debian it is in libc6-dev), so the program "
-            "is linked dynamically and runs only where this C library exists.")
+        message(WARNING "Zandrel: no static C library here (libc6-dev on Debian, glibc-static on Fedora): "
+            "the program is linked dynamically, against the C library alone, and runs only where that exists.")
     endif()
 endif()
 
