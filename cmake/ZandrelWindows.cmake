@@ -5,12 +5,15 @@ if(NOT WIN32)
 endif()
 
 enable_language(RC)
-target_sources(Zandrel PRIVATE source/Zandrel.rc)
-# The resource compiler looks for the manifest beside the script, and
-# rebuilds when it changes.
-set_source_files_properties(source/Zandrel.rc PROPERTIES
-    INCLUDE_DIRECTORIES ${CMAKE_CURRENT_SOURCE_DIR}/source
-    OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/source/Zandrel.manifest)
+# The resource script and the manifest carry the project's version.
+configure_file(source/Zandrel.manifest.in Zandrel.manifest @ONLY)
+configure_file(source/Zandrel.rc.in Zandrel.rc @ONLY)
+target_sources(Zandrel PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/Zandrel.rc)
+# The resource compiler finds the manifest beside the script and the rights
+# line among the sources, and rebuilds when the manifest changes.
+set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/Zandrel.rc PROPERTIES
+    INCLUDE_DIRECTORIES "${CMAKE_CURRENT_BINARY_DIR};${CMAKE_CURRENT_SOURCE_DIR}/source"
+    OBJECT_DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/Zandrel.manifest)
 
 if(MSVC)
     # The standard fopen is the portable call we want, not fopen_s.

@@ -1,6 +1,7 @@
 #include "front_end.hpp"
 
 #include "byte_sum.hpp"
+#include "rights_line.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -16,7 +17,7 @@ constexpr const char* kHelpText = "\n"
                                   "\n"
                                   "\n"
                                   "Check sum Read and Compare Utility   V1.00.02, 2022/05/19\n"
-                                  "Copyright (C) 2022. All rights reserved.\n"
+                                  ZANDREL_RIGHTS_LINE "\n"
                                   "\n"
                                   "       Usage: Zandrel /r:[4|8] FileName\n"
                                   "              Zandrel /c:[4|8] FileName data \n"
