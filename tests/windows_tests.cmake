@@ -1,7 +1,10 @@
 # The same end-to-end table as on Linux, run against the .exe under wine, and
-# a check of the executable's headers, imports and manifest.
+# a check of the executable's headers, imports, manifest and version. pefile
+# belongs to Debian's own Python (python3-pefile).
+set(ZANDREL_PEFILE_PYTHON /usr/bin/python3 CACHE FILEPATH "A Python 3 that has pefile")
 add_test(NAME windows_executable
-    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py $<TARGET_FILE:Zandrel>)
+    COMMAND ${ZANDREL_PEFILE_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py $<TARGET_FILE:Zandrel>
+        ${PROJECT_VERSION})
 
 find_program(ZANDREL_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(ZANDREL_WINESERVER NAMES wineserver PATHS /usr/lib/wine)
@@ -25,7 +28,13 @@ add_test(NAME end_to_end_wine
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 set_tests_properties(end_to_end_wine PROPERTIES FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 300)
-set_tests_properties(wine_start wine_stop end_to_end_wine PROPERTIES ENVIRONMENT "${wine_environment}")
+
+# The README's batch idioms, run by wine's cmd from the program's folder.
+configure_file(windows/batch_usage.bat ${CMAKE_BINARY_DIR}/batch_usage.bat COPYONLY)
+add_test(NAME batch_usage_wine COMMAND ${ZANDREL_WINE} cmd /c batch_usage.bat WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+set_tests_properties(batch_usage_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
+set_tests_properties(wine_start wine_stop end_to_end_wine batch_usage_wine PROPERTIES
+    ENVIRONMENT "${wine_environment}")
 
 # The unit tests too, under wine.
 add_test(NAME unit_tests_wine COMMAND ${ZANDREL_WINE} $<TARGET_FILE:zandrel_unit_tests> --gtest_filter=-*LargeFile*)

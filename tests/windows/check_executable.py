@@ -1,17 +1,16 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Checks the Windows executable itself: a 64-bit x86 PE, the console
-subsystem, imports from system DLLs only, and the embedded manifest."""
+subsystem, imports from system DLLs only, the embedded manifest and the
+version resource. Needs pefile (Debian's python3-pefile).
 
-import struct
+    check_executable.py EXE VERSION"""
+
 import sys
 
-MACHINE_AMD64 = 0x8664
-PE32_PLUS = 0x20B
-SUBSYSTEM_CONSOLE = 3
-RT_MANIFEST = 24
+import pefile
+
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
 CREATEPROCESS_MANIFEST_RESOURCE_ID = 1
-IMPORT_DIRECTORY = 1
-RESOURCE_DIRECTORY = 2
 # What a bare Windows machine has: the kernel and the C runtime.
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll"}
 SYSTEM_DLL_PREFIXES = ("api-ms-win-crt-", "api-ms-win-core-")
@@ -19,95 +18,72 @@ MANIFEST_MUST_HOLD = [
     b'level="asInvoker"',
     b'uiAccess="false"',
     b">true</dpiAware>",
+    b">true</longPathAware>",
     b">UTF-8</activeCodePage>",
 ]
 
 
-class Image:
-    def __init__(self, data):
-        self.data = data
-        (pe_offset,) = struct.unpack_from("<I", data, 0x3C)
-        if data[:2] != b"MZ" or data[pe_offset:pe_offset + 4] != b"PE\0\0":
-            raise ValueError("not a PE image")
-        coff = pe_offset + 4
-        self.machine, section_count, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, coff)
-        optional = coff + 20
-        self.magic, = struct.unpack_from("<H", data, optional)
-        self.subsystem, = struct.unpack_from("<H", data, optional + 68)
-        directory_count, = struct.unpack_from("<I", data, optional + 108)
-        self.directories = [struct.unpack_from("<II", data, optional + 112 + 8 * index)
-                            for index in range(directory_count)]
-        self.sections = []
-        for index in range(section_count):
-            header = optional + optional_size + 40 * index
-            virtual_size, virtual_address, raw_size, raw_offset = struct.unpack_from("<IIII", data, header + 8)
-            self.sections.append((virtual_address, max(virtual_size, raw_size), raw_offset))
+def manifest(pe):
+    kinds = pe.DIRECTORY_ENTRY_RESOURCE.entries if hasattr(pe, "DIRECTORY_ENTRY_RESOURCE") else []
+    for name in [name for kind in kinds if kind.id == RT_MANIFEST for name in kind.directory.entries]:
+        if name.id == CREATEPROCESS_MANIFEST_RESOURCE_ID:
+            data = name.directory.entries[0].data.struct  # the first language
+            return pe.get_data(data.OffsetToData, data.Size)
+    return None
 
-    def offset(self, rva):
-        for virtual_address, size, raw_offset in self.sections:
-            if virtual_address <= rva < virtual_address + size:
-                return rva - virtual_address + raw_offset
-        raise ValueError(f"address {rva:#x} lies in no section")
 
-    def c_string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imported_dlls(self):
-        rva, _ = self.directories[IMPORT_DIRECTORY]
-        names = []
-        entry = self.offset(rva)
-        while True:
-            fields = struct.unpack_from("<IIIII", self.data, entry)
-            if not any(fields):
-                return names
-            names.append(self.c_string(fields[3]))
-            entry += 20
-
-    def resource(self, type_id, name_id):
-        root_rva, _ = self.directories[RESOURCE_DIRECTORY]
-        if not root_rva:
-            return None
-        root = self.offset(root_rva)
-
-        def find(directory, wanted):
-            named, numbered = struct.unpack_from("<HH", self.data, directory + 12)
-            for index in range(named + numbered):
-                ident, target = struct.unpack_from("<II", self.data, directory + 16 + 8 * index)
-                if wanted is None or ident == wanted:
-                    return target
-            return None
-
-        level = root
-        for wanted in (type_id, name_id, None):  # type, name, then any language
-            target = find(level, wanted)
-            if target is None:
-                return None
-            level = root + (target & 0x7FFFFFFF)
-        data_rva, size = struct.unpack_from("<II", self.data, level)
-        start = self.offset(data_rva)
-        return self.data[start:start + size]
+def version_strings(pe):
+    strings = {}
+    for info in getattr(pe, "FileInfo", [[]])[0]:
+        for table in getattr(info, "StringTable", []):
+            strings.update({key.decode(): value.decode() for key, value in table.entries.items()})
+    return strings
 
 
 def main():
-    with open(sys.argv[1], "rb") as exe:
-        image = Image(exe.read())
+    exe, version = sys.argv[1], sys.argv[2]
+    pe = pefile.PE(exe)
     problems = []
-    if image.machine != MACHINE_AMD64 or image.magic != PE32_PLUS:
-        problems.append(f"machine {image.machine:#x}, magic {image.magic:#x}: not a 64-bit x86 image")
-    if image.subsystem != SUBSYSTEM_CONSOLE:
-        problems.append(f"subsystem {image.subsystem}, expected the console ({SUBSYSTEM_CONSOLE})")
-    dlls = image.imported_dlls()
+    if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"] or \
+            pe.OPTIONAL_HEADER.Magic != pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS:
+        problems.append("not a 64-bit x86 image")
+    if pe.OPTIONAL_HEADER.Subsystem != pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]:
+        problems.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, expected the console")
+
+    dlls = [entry.dll.decode() for entry in pe.DIRECTORY_ENTRY_IMPORT]
     foreign = [dll for dll in dlls if dll.lower() not in SYSTEM_DLLS and not dll.lower().startswith(SYSTEM_DLL_PREFIXES)]
     if foreign:
         problems.append(f"imports DLLs a bare Windows machine lacks: {foreign}")
-    manifest = image.resource(RT_MANIFEST, CREATEPROCESS_MANIFEST_RESOURCE_ID)
-    if manifest is None:
+
+    text = manifest(pe)
+    if text is None:
         problems.append("no manifest resource")
     else:
-        problems += [f"manifest lacks {text.decode()}" for text in MANIFEST_MUST_HOLD if text not in manifest]
+        problems += [f"manifest lacks {must.decode()}" for must in MANIFEST_MUST_HOLD if must not in text]
+        if f'version="{version}.0"'.encode() not in text:
+            problems.append(f"manifest's assemblyIdentity is not version {version}.0")
 
-    print(f"imports: {', '.join(dlls)}; manifest: {len(manifest or b'')} bytes")
+    numbers = [int(part) for part in version.split(".")] + [0]
+    packed = (numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3])
+    fixed = pe.VS_FIXEDFILEINFO[0] if hasattr(pe, "VS_FIXEDFILEINFO") else None
+    if fixed is None or (fixed.FileVersionMS, fixed.FileVersionLS) != packed or \
+            (fixed.ProductVersionMS, fixed.ProductVersionLS) != packed:
+        problems.append(f"fixed file and product version are not {version}.0")
+    strings = version_strings(pe)
+    expected = {"FileVersion": version, "ProductVersion": version, "ProductName": "Zandrel",
+                "OriginalFilename": "Zandrel.exe", "InternalName": "Zandrel.exe",
+                "LegalCopyright": "Copyright (C) 2022. All rights reserved."}
+    problems += [f"version resource {key} is {strings.get(key)!r}, expected {value!r}"
+                 for key, value in expected.items() if strings.get(key) != value]
+    if not strings.get("FileDescription"):
+        problems.append("version resource has no FileDescription")
+
+    print(f"imports: {', '.join(dlls)}; manifest: {len(text or b'')} bytes")
+    if fixed:
+        print(f"fixed file version {fixed.FileVersionMS >> 16}.{fixed.FileVersionMS & 0xFFFF}."
+              f"{fixed.FileVersionLS >> 16}.{fixed.FileVersionLS & 0xFFFF}")
+    for key, value in strings.items():
+        print(f"  {key}: {value}")
     for problem in problems:
         print("FAIL", problem)
     return 1 if problems else 0
