@@ -6,7 +6,7 @@ setlocal
 set FILE=%~f0
 
 set SUM=
-for /f "tokens=3" %%v in ('Zandrel.exe /r:8 "%FILE%" ^| findstr /b /c:"data : "') do set SUM=%%v
+for /f "tokens=3" %%v in ('Zandrel.exe /r:8 "%FILE%" ^| find "data : "') do set SUM=%%v
 if not defined SUM (
     echo FAIL no checksum taken out of the data line
     exit /b 1
