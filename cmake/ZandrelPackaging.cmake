@@ -27,6 +27,7 @@ set(CPACK_SYSTEM_NAME "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
 # No strip here: the optimised link strips already, so an archive holds the
 # very bytes of the program built from the same sources, to compare with.
+
 # A SHA-256 sum file beside each archive, in the form sha256sum -c reads.
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 include(CPack)

@@ -26,7 +26,7 @@ if ((${#missing[@]})); then
     fi
 fi
 
-step() { echo; echo "== $*"; }
+step() { echo; echo "== $* (at ${SECONDS} s)"; }
 
 step "g++: build with warnings as errors, run every test"
 cmake --workflow --preset dev
@@ -69,4 +69,4 @@ step "the same release programs from a second folder"
 scripts/reproducible.sh
 
 echo
-echo "== all checks passed"
+echo "== all checks passed in ${SECONDS} s"
