@@ -13,6 +13,7 @@ if(ZANDREL_STATIC AND NOT ZANDREL_SANITIZE)
     unset(CMAKE_REQUIRED_LINK_OPTIONS)
     if(ZANDREL_CAN_LINK_STATICALLY)
         set(ZANDREL_LINKED_STATICALLY ON)
+        message(STATUS "Zandrel: the program is linked statically")
     else()
         message(WARNING "Zandrel: no static C library here (libc6-dev on Debian, glibc-static on Fedora): "
             "the program is linked dynamically, against the C library alone, and runs only where that exists.")
