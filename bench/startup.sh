@@ -20,7 +20,8 @@ head -c 4096 /dev/urandom >"$work/4KiB.bin"
 head -c $((1 << 20)) /dev/urandom >"$work/1MiB.bin"
 echo 'int main() { return 0; }' | "${CXX:-c++}" -O2 -static -x c++ - -o "$work/floor"
 
-# name|command; runs with no file name appended when the name says "floor".
+# name|command. A name ends in its file's size, whose sum -s run it is held
+# against; the floor, which reads no file, is held against sum -s on 4 KiB.
 contestants=()
 for file in 4KiB 1MiB; do
     contestants+=("Zandrel /r:8, $file|$zandrel /r:8 $work/$file.bin" "sum -s, $file|sum -s $work/$file.bin")
