@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 rounds=${1:-7}
 # shellcheck source=bench/timing.sh
 source bench/timing.sh
+require cmake make c++ sum awk /usr/bin/time
 
 cmake --workflow --preset bench >/dev/null
 zandrel=build/bench/Zandrel

@@ -10,6 +10,7 @@ rounds=${1:-9}
 runs_per_round=100
 # shellcheck source=bench/timing.sh
 source bench/timing.sh
+require cmake make "${CXX:-c++}" sum awk dash
 
 cmake --workflow --preset bench >/dev/null
 zandrel=build/bench/Zandrel

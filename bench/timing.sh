@@ -1,5 +1,16 @@
 # Timing helpers shared by the benchmark scripts; source it.
 
+require() { # command...: stops, naming what is missing, unless every command is at hand
+    local missing=()
+    for command in "$@"; do
+        command -v "$command" >/dev/null || missing+=("$command")
+    done
+    if ((${#missing[@]})); then
+        echo "$(basename "$0") needs: ${missing[*]} (scripts/test.sh installs them on Debian, as root)" >&2
+        exit 1
+    fi
+}
+
 seconds() { # command...: wall time of one run, in seconds
     local start end
     start=$(date +%s%N)

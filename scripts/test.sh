@@ -4,10 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ clang python3 googletest libgtest-dev libgmock-dev libbenchmark-dev
-    libclang-rt-14-dev clang-tidy cppcheck valgrind
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
-    g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64)
+# Every package a step below uses, named even where another one happens to
+# bring it (a minimal Debian has none of them).
+packages=(
+    cmake make g++ libc6-dev binutils git                # builds, readelf, the second-folder build
+    clang libclang-rt-14-dev clang-tidy cppcheck valgrind # clang, sanitizers, fuzzing, analysis
+    python3 googletest libgtest-dev libgmock-dev          # unit and end-to-end tests
+    libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
+    g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64) # 64-bit ARM
 
 missing=()
 for package in "${packages[@]}"; do
