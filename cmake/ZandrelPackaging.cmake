@@ -1,33 +1,71 @@
-# Installation and the release archives: a zip for Windows, a .tar.gz elsewhere.
+# Installation, and the Debian packages that CPack makes (scripts/release.sh
+# makes the archives, byte for byte the same from any folder).
 if(WIN32)
     # A portable tool: the program and its documents side by side.
     set(ZANDREL_PROGRAM_DESTINATION .)
     set(ZANDREL_DOC_DESTINATION .)
-    set(CPACK_GENERATOR ZIP)
 else()
+    # Debian's layout, which a tarball shares: the documents under the
+    # package's lower-case name, the licence as its copyright file.
     include(GNUInstallDirs)
     set(ZANDREL_PROGRAM_DESTINATION ${CMAKE_INSTALL_BINDIR})
-    set(ZANDREL_DOC_DESTINATION ${CMAKE_INSTALL_DOCDIR})
-    set(CPACK_GENERATOR TGZ)
+    set(ZANDREL_DOC_DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zandrel)
 endif()
+# The release archive's name and top folder; scripts/release.sh reads it.
+set(ZANDREL_ARCHIVE_NAME "Zandrel-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CACHE INTERNAL "")
 
 install(TARGETS Zandrel RUNTIME DESTINATION ${ZANDREL_PROGRAM_DESTINATION})
-install(FILES README.md LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION})
-if(NOT WIN32)
-    # The manual page, with the project's version in its footer.
-    configure_file(doc/Zandrel.1.in Zandrel.1 @ONLY)
-    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/Zandrel.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES README.md DESTINATION ${ZANDREL_DOC_DESTINATION})
+if(WIN32)
+    install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION})
+    return()
 endif()
+install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyright)
 
+# The manual page and the changelog, compressed as Debian wants them: gzip
+# -9n, with no name or time stamp, so the bytes depend on the text alone.
+# The changelog's date is SOURCE_DATE_EPOCH's where that is set.
+configure_file(doc/Zandrel.1.in Zandrel.1 @ONLY)
+set(ZANDREL_DEB_MAINTAINER "Zandrel developers <zandrel@example.org>" CACHE STRING
+    "The Debian packages' Maintainer field")
+string(TIMESTAMP ZANDREL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+configure_file(doc/changelog.in changelog @ONLY)
+find_program(ZANDREL_GZIP gzip REQUIRED)
+foreach(document Zandrel.1 changelog)
+    add_custom_command(OUTPUT ${document}.gz
+        COMMAND ${ZANDREL_GZIP} -9n -c ${document} > ${document}.gz
+        DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${document} VERBATIM)
+endforeach()
+add_custom_target(zandrel_compressed_documents ALL DEPENDS Zandrel.1.gz changelog.gz)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/Zandrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${ZANDREL_DOC_DESTINATION})
+# Only in the Debian package (the component is asked for by name below).
+install(FILES cmake/lintian-overrides DESTINATION share/lintian/overrides RENAME zandrel
+    COMPONENT debian EXCLUDE_FROM_ALL)
+
+set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME Zandrel)
 set(CPACK_PACKAGE_VENDOR "Zandrel developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_RESOURCE_FILE_LICENSE "${CMAKE_CURRENT_SOURCE_DIR}/LICENSE.txt")
-set(CPACK_SYSTEM_NAME "${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
-# No strip here: the optimised link strips already, so an archive holds the
-# very bytes of the program built from the same sources, to compare with.
-
-# A SHA-256 sum file beside each archive, in the form sha256sum -c reads.
-set(CPACK_PACKAGE_CHECKSUM SHA256)
+# Both components, in one package.
+set(CPACK_COMPONENTS_ALL Unspecified debian)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
+set(CPACK_DEBIAN_PACKAGE_NAME zandrel)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZANDREL_DEB_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Zandrel adds up every byte of one file into a 32-bit sum that wraps around
+modulo 2^32, and prints it (whole or its low 16 bits, in hex) or compares it
+with an expected value, with the verdict in the exit code. Its output and exit
+codes never change, so build and release scripts that check firmware and other
+binary images can rely on them byte for byte.")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Debian's names for the processors.
+if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+endif()
 include(CPack)
