@@ -1,29 +1,30 @@
 #!/usr/bin/env bash
-# Builds the release programs once more from a copy of the sources in another
-# folder and checks that they are byte for byte those in build/, and that
-# neither holds the path it was built in: anyone can rebuild a download and
-# compare. Run after the release and windows presets have built.
+# Makes the release once more from a copy of the sources in another folder,
+# under umask 077, and checks that dist/ comes out byte for byte the same and
+# that no program holds the path it was built in: anyone can rebuild a
+# download and compare. Run after scripts/release.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+[[ -f dist/SHA256SUMS ]] || { echo "no dist/SHA256SUMS: run scripts/release.sh first"; exit 1; }
 
-programs=(release/Zandrel windows/Zandrel.exe)
+programs=(release/Zandrel aarch64/Zandrel windows/Zandrel.exe)
 copy=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-again-XXXXXX")
 trap 'rm -rf "$copy"' EXIT
-git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$copy"
+# The copy has no history, so it is given the commit's time that ours used.
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
 (
-    cd "$copy"
-    cmake --preset release >/dev/null
-    cmake --build --preset release >/dev/null
-    cmake --preset windows -DZANDREL_BUILD_TESTS=OFF >/dev/null
-    cmake --build --preset windows --target Zandrel >/dev/null
+    umask 077
+    git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$copy"
+    cd "$copy" && scripts/release.sh >/dev/null
 )
 
 status=0
+if ! cmp -s dist/SHA256SUMS "$copy/dist/SHA256SUMS"; then
+    echo "FAIL the release differs when made in another folder under umask 077:"
+    diff dist/SHA256SUMS "$copy/dist/SHA256SUMS" || true
+    status=1
+fi
 for program in "${programs[@]}"; do
-    if ! cmp "build/$program" "$copy/build/$program"; then
-        echo "FAIL build/$program differs when built in another folder"
-        status=1
-    fi
     for folder in "$PWD" "$copy"; do
         if grep -q -F "$folder" "build/$program" "$copy/build/$program"; then
             echo "FAIL build/$program holds the path $folder"
@@ -31,5 +32,5 @@ for program in "${programs[@]}"; do
         fi
     done
 done
-((status == 0)) && echo "same bytes from $PWD and $copy: ${programs[*]}"
+((status == 0)) && echo "same release from $PWD and $copy (umask 077): $(wc -l <dist/SHA256SUMS) artefacts"
 exit $status

@@ -12,7 +12,8 @@ packages=(
     python3 googletest libgtest-dev libgmock-dev          # unit and end-to-end tests
     libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
-    g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64) # 64-bit ARM
+    g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64 # 64-bit ARM
+    dpkg-dev lintian)                                     # Debian packages: dpkg-shlibdeps, their check
 
 missing=()
 for package in "${packages[@]}"; do
@@ -70,7 +71,10 @@ cmake --workflow --preset aarch64
 # Under emulation its figures only show the NEON kernel far ahead of the byte loop.
 qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=0.05
 
-step "the same release programs from a second folder"
+step "release: every artefact into dist/, then all of it again from a second folder"
+scripts/release.sh
+# Its complaint about running as root goes to stderr; any error or warning fails.
+lintian --fail-on error,warning dist/*.deb
 scripts/reproducible.sh
 
 echo

@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Builds every release artefact into dist/: the Linux tarballs (x86-64,
+# aarch64), the Windows zip, the Debian packages (amd64, arm64), a .sha256
+# beside each and SHA256SUMS over all. The same commit gives the same bytes in
+# any folder, at any time, under any umask: time stamps are the commit's
+# (SOURCE_DATE_EPOCH, unless set already), owners 0, modes 0755 and 0644,
+# entries in name order.
+#   scripts/release.sh             (needs what scripts/test.sh installs)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+if [[ -d .git && -n $(git status --porcelain 2>/dev/null) ]]; then
+    echo "note: the work tree has changes that are not committed; they go into dist/ too"
+fi
+step() { echo "== release: $*"; }
+
+stage=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-release-XXXXXX")
+trap 'rm -rf "$stage"' EXIT
+rm -rf dist
+mkdir dist
+
+tar_gz() { # folder name under $stage: dist/NAME.tar.gz
+    tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
+        --mode=u=rwX,go=rX -C "$stage" -cf - "$1" | gzip -9n >"dist/$1.tar.gz"
+}
+
+zip_folder() { # folder name under $stage: dist/NAME.zip
+    python3 - "$stage" "$1" "dist/$1.zip" <<'PYTHON'
+import os, sys, time, zipfile
+stage, name, archive = sys.argv[1:]
+stamp = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]  # zip dates start in 1980
+with zipfile.ZipFile(archive, "w") as zipped:
+    entries = [name + "/"]
+    for folder, folders, files in os.walk(os.path.join(stage, name)):
+        relative = os.path.relpath(folder, stage)
+        entries += [os.path.join(relative, f) + "/" for f in folders]
+        entries += [os.path.join(relative, f) for f in files]
+    for entry in sorted(entries):
+        info = zipfile.ZipInfo(entry, stamp)
+        info.create_system = 3  # Unix, so that the modes below count
+        if entry.endswith("/"):
+            info.external_attr = (0o40755 << 16) | 0x10
+            zipped.writestr(info, b"")
+            continue
+        path = os.path.join(stage, entry)
+        info.external_attr = (0o100755 if os.access(path, os.X_OK) else 0o100644) << 16
+        with open(path, "rb") as source:
+            zipped.writestr(info, source.read(), zipfile.ZIP_DEFLATED, 9)
+PYTHON
+}
+
+for preset in release aarch64 windows; do
+    step "$preset: build the program"
+    cmake --preset "$preset" >/dev/null
+    targets=(Zandrel)
+    [[ $preset != windows ]] && targets+=(zandrel_compressed_documents)
+    cmake --build --preset "$preset" --target "${targets[@]}" >/dev/null
+    name=$(sed -n 's/^ZANDREL_ARCHIVE_NAME:INTERNAL=//p' "build/$preset/CMakeCache.txt")
+    cmake --install "build/$preset" --prefix "$stage/$name" >/dev/null
+    if [[ $preset == windows ]]; then
+        step "$preset: $name.zip"
+        zip_folder "$name"
+    else
+        step "$preset: $name.tar.gz and the Debian package"
+        tar_gz "$name"
+        rm -rf "build/$preset/package"
+        # CPack's folders and the modes in the package's own headers follow
+        # the umask; the tarball's modes are set above.
+        (umask 022 && cpack --preset "$preset" >/dev/null)
+        cp "build/$preset/package/"*.deb dist/
+    fi
+done
+
+step "sums"
+(
+    cd dist
+    for artefact in *; do
+        sha256sum "$artefact" >"$artefact.sha256"
+    done
+    sha256sum -- *.tar.gz *.zip *.deb >SHA256SUMS
+    cat SHA256SUMS
+)
