@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <iterator>
 
 namespace {
 
@@ -78,9 +77,11 @@ bool matches_switch(const char* argument, const char* switch_text)
 
 const OperationSwitch* find_operation_switch(const char* argument)
 {
-    const OperationSwitch* end = std::end(kOperationSwitches);
+    // Ends by count, not std::end: <iterator> declares locale types that the
+    // musl build of the program cannot compile.
+    const OperationSwitch* end = kOperationSwitches + sizeof(kOperationSwitches) / sizeof(kOperationSwitches[0]);
     const OperationSwitch* found =
-        std::find_if(std::begin(kOperationSwitches), end,
+        std::find_if(kOperationSwitches, end,
                      [argument](const OperationSwitch& candidate) { return matches_switch(argument, candidate.text); });
     return found == end ? nullptr : found;
 }
