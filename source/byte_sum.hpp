@@ -16,10 +16,12 @@ struct ByteSumResult {
     std::uint32_t sum; // meaningful only when outcome is Ok
 };
 
-// Bytes asked of the stream per request. Large enough that the cost of each
-// request vanishes against the bytes it brings, small enough to stay in the
-// processor's cache while the kernel sums it.
-constexpr std::size_t kWorkBufferSize = std::size_t{64} * 1024;
+// Bytes asked of the stream per request. Each request is a system call, and
+// from the page cache their count is what costs: on 1 GiB, 64 KiB requests
+// took 1.2 to 1.3 x cat, 256 KiB as long as cat, and larger ones no less.
+// 256 KiB also stays in the processor's second-level cache while the kernel
+// sums the bytes just copied in, and costs no more than 64 KiB to start.
+constexpr std::size_t kWorkBufferSize = std::size_t{256} * 1024;
 
 // Sums the named file in one pass, in constant memory.
 ByteSumResult file_byte_sum(const char* file_name);
