@@ -8,6 +8,7 @@ cd "$(dirname "$0")/.."
 # bring it (a minimal Debian has none of them).
 packages=(
     cmake make g++ libc6-dev binutils git                # builds, readelf, the second-folder build
+    musl-tools musl-dev:arm64                             # the release programs' C library
     clang libclang-rt-14-dev clang-tidy cppcheck valgrind # clang, sanitizers, fuzzing, analysis
     python3 googletest libgtest-dev libgmock-dev          # unit and end-to-end tests
     libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
@@ -22,7 +23,7 @@ done
 if ((${#missing[@]})); then
     if [[ $(id -u) -eq 0 ]]; then
         echo "== installing: ${missing[*]}"
-        # Google Benchmark for the aarch64 build comes from Debian's arm64 packages.
+        # Google Benchmark and musl for the aarch64 build come from Debian's arm64 packages.
         dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
         apt-get update -q
         DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
@@ -37,9 +38,16 @@ step() { echo; echo "== $* (at ${SECONDS} s)"; }
 step "g++: build with warnings as errors, run every test"
 cmake --workflow --preset dev
 
-step "release: the static program against the end-to-end table; the dynamic one needs the C library alone"
+# The release programs must not fall back to glibc quietly where musl is installed.
+linked_against_musl() { # build folder
+    grep -q '^ZANDREL_CAN_LINK_AGAINST_MUSL:INTERNAL=1$' "$1/CMakeCache.txt" ||
+        { echo "$1/Zandrel is not linked against musl"; exit 1; }
+}
+
+step "release: the static musl program against the end-to-end table and the 4 GiB file; the dynamic one needs the C library alone"
 cmake --workflow --preset release
-python3 tests/e2e/run_cases.py --exe build/release/Zandrel
+linked_against_musl build/release
+python3 tests/e2e/run_cases.py --exe build/release/Zandrel --large
 needed=$(readelf -d build/dev/Zandrel | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 if [[ $needed != libc.so.6 ]]; then
     echo "build/dev/Zandrel needs more than the C library at run time:" $needed
@@ -68,6 +76,8 @@ ctest --preset windows
 
 step "aarch64: cross-build, unit and end-to-end tests under qemu-user, the kernel benchmark briefly"
 cmake --workflow --preset aarch64
+linked_against_musl build/aarch64
+python3 tests/e2e/run_cases.py --exe build/aarch64/Zandrel --wrapper qemu-aarch64 --large
 # Under emulation its figures only show the NEON kernel far ahead of the byte loop.
 qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=0.05
 

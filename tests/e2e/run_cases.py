@@ -177,6 +177,13 @@ CASES = [
          native_only=True),
 ]
 
+# With --large: a sparse file beyond 4 GiB, whose bytes on both sides of 2^32
+# catch a size or offset kept in 32 bits anywhere between program and disk.
+LARGE_NAME = "sparse-beyond-4GiB.bin"
+LARGE_BYTES = {0: 0x11, (1 << 32) - 1: 0x22, 1 << 32: 0x33, (1 << 32) + 4097: 0x44}
+LARGE_CASE = Case("sparse file beyond 4 GiB", ["/r:8", LARGE_NAME],
+                  read_output(LARGE_NAME, f"{sum(LARGE_BYTES.values()):08x}"), 0)
+
 
 def make_fixtures(folder, wine):
     fixtures = dict(FIXTURES)
@@ -186,6 +193,13 @@ def make_fixtures(folder, wine):
         # Names as UTF-8 bytes, whatever the locale says.
         with open(os.path.join(os.fsencode(folder), name.encode()), "wb") as fixture:
             fixture.write(content)
+
+
+def make_large_fixture(folder):
+    with open(os.path.join(folder, LARGE_NAME), "wb") as fixture:
+        for offset, value in LARGE_BYTES.items():
+            fixture.seek(offset)
+            fixture.write(bytes([value]))
 
 
 def run_case(case, command_prefix, folder, wine, alloc_failure_library):
@@ -232,6 +246,7 @@ def main():
     parser.add_argument("--wine", help="run the program under this wine loader")
     parser.add_argument("--fail-buffer-alloc", help="preload library that makes the buffer allocation fail")
     parser.add_argument("--wrapper", default="", help="command to run the program under, such as valgrind")
+    parser.add_argument("--large", action="store_true", help="also sum a sparse file beyond 4 GiB")
     options = parser.parse_args()
 
     exe = str(Path(options.exe).resolve())
@@ -244,7 +259,9 @@ def main():
     with tempfile.TemporaryDirectory(prefix="zandrel-e2e-") as temp:
         folder = Path(temp)
         make_fixtures(folder, wine)
-        for case in CASES:
+        if options.large:
+            make_large_fixture(folder)
+        for case in CASES + ([LARGE_CASE] if options.large else []):
             if (wine and case.native_only) or (case.needs_alloc_failure and
                                                (wine or not alloc_failure_library)):
                 skipped += 1
