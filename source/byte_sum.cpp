@@ -15,14 +15,10 @@ void close_input(std::FILE* stream)
     (void)std::fclose(stream);
 }
 
-} // namespace
-
-ByteSumResult file_byte_sum(const char* file_name)
-{
-    return file_byte_sum_in_requests(file_name, kWorkBufferSize);
-}
-
-ByteSumResult file_byte_sum_in_requests(const char* file_name, std::size_t request_size)
+// Requests of `first_request_size` bytes until kFirstRequestsBytes have been
+// summed, then of `request_size`, which the work buffer holds.
+ByteSumResult sum_in_growing_requests(const char* file_name, std::size_t first_request_size,
+                                      std::size_t request_size)
 {
     // Binary mode, so that every byte (CR and 0x1A included) counts as stored.
     std::FILE* stream = std::fopen(file_name, "rb");
@@ -37,16 +33,24 @@ ByteSumResult file_byte_sum_in_requests(const char* file_name, std::size_t reque
         return {ByteSumOutcome::BufferFailed, 0};
     }
 
-    std::size_t delivered = std::fread(buffer, 1, request_size, stream);
+    std::size_t request = first_request_size;
+    std::size_t delivered = std::fread(buffer, 1, request, stream);
     // A file that one request takes whole is summed sooner than the processor
     // can be asked for its fastest kernel (a virtual machine traps each
     // question); only longer ones ask.
-    const SumKernel sum_bytes = delivered < request_size ? baseline_sum_kernel() : select_sum_kernel();
+    const SumKernel sum_bytes = delivered < request ? baseline_sum_kernel() : select_sum_kernel();
     std::uint32_t sum = 0;
+    std::size_t summed_in_first_requests = 0;
     // A short request does not end the loop; only one that delivers nothing.
     while (delivered > 0) {
         sum = sum_bytes(sum, buffer, delivered);
-        delivered = std::fread(buffer, 1, request_size, stream);
+        if (request < request_size) {
+            summed_in_first_requests += delivered;
+            if (summed_in_first_requests >= kFirstRequestsBytes) {
+                request = request_size;
+            }
+        }
+        delivered = std::fread(buffer, 1, request, stream);
     }
     // fread delivers nothing both at the end and on an error: tell them apart,
     // so that a partial sum is never taken for the file's.
@@ -58,4 +62,16 @@ ByteSumResult file_byte_sum_in_requests(const char* file_name, std::size_t reque
         return {ByteSumOutcome::ReadFailed, 0};
     }
     return {ByteSumOutcome::Ok, sum};
+}
+
+} // namespace
+
+ByteSumResult file_byte_sum(const char* file_name)
+{
+    return sum_in_growing_requests(file_name, kFirstRequestSize, kWorkBufferSize);
+}
+
+ByteSumResult file_byte_sum_in_requests(const char* file_name, std::size_t request_size)
+{
+    return sum_in_growing_requests(file_name, request_size, request_size);
 }
