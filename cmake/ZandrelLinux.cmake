@@ -73,6 +73,7 @@ elseif(ZANDREL_STATIC AND NOT ZANDREL_SANITIZE)
 endif()
 
 if(NOT ZANDREL_LINKED_STATICALLY)
+    message(STATUS "Zandrel: the program is linked dynamically, against the C library alone")
     # The program uses the C library alone; drop the C++ ones the driver adds.
     target_link_options(Zandrel PRIVATE LINKER:--as-needed)
 endif()
