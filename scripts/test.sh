@@ -14,7 +14,7 @@ packages=(
     libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
     g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64 # 64-bit ARM
-    dpkg-dev lintian)                                     # Debian packages: dpkg-shlibdeps, their check
+    dpkg-dev file lintian)                                # Debian packages: CPack runs file and dpkg-shlibdeps; their check
 
 missing=()
 for package in "${packages[@]}"; do
