@@ -14,7 +14,7 @@ function(zandrel_link_core target)
         target_sources(${target} PRIVATE ${sources})
         target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/source)
         target_compile_options(${target} PRIVATE ${ZANDREL_MUSL_OPTIONS})
-        target_link_options(${target} PRIVATE -specs=${ZANDREL_MUSL_SPECS} -static)
+        target_link_options(${target} PRIVATE ${ZANDREL_MUSL_DRIVER_OPTION} -static)
     else()
         target_link_libraries(${target} PRIVATE zandrel_core)
     endif()
@@ -29,15 +29,17 @@ set(ZANDREL_PROBE_PROGRAM "#include <cstdio>\nint main() { return std::puts(\"\"
 
 if(ZANDREL_STATIC AND NOT ZANDREL_SANITIZE AND ZANDREL_MUSL AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     # Debian's musl (musl-tools, or musl-dev:arm64 for the cross build) brings
-    # a specs file that points GCC at its headers, start files and libraries.
-    set(ZANDREL_MUSL_SPECS /usr/lib/${CMAKE_SYSTEM_PROCESSOR}-linux-musl/musl-gcc.specs)
-    if(EXISTS ${ZANDREL_MUSL_SPECS})
-        # The specs drop every standard include folder, the C++ library's too.
+    # a GCC driver file that points GCC at its headers, start files and
+    # libraries; compiling and linking both take it.
+    set(ZANDREL_MUSL_DRIVER_FILE /usr/lib/${CMAKE_SYSTEM_PROCESSOR}-linux-musl/musl-gcc.specs)
+    if(EXISTS ${ZANDREL_MUSL_DRIVER_FILE})
+        set(ZANDREL_MUSL_DRIVER_OPTION -specs=${ZANDREL_MUSL_DRIVER_FILE})
+        # It drops every standard include folder, the C++ library's too.
         # The program needs only the C headers and the freestanding ones, but
         # those come through libstdc++'s configuration, made for glibc (see
         # musl_prelude.h). Nothing of the C++ library itself is linked in.
         # Each option whole: SHELL keeps CMake from merging the repeated -isystem.
-        set(ZANDREL_MUSL_OPTIONS -specs=${ZANDREL_MUSL_SPECS} "SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/musl_prelude.h")
+        set(ZANDREL_MUSL_OPTIONS ${ZANDREL_MUSL_DRIVER_OPTION} "SHELL:-include ${CMAKE_CURRENT_LIST_DIR}/musl_prelude.h")
         foreach(folder IN LISTS CMAKE_CXX_IMPLICIT_INCLUDE_DIRECTORIES)
             if(folder MATCHES "/c\\+\\+/")
                 list(APPEND ZANDREL_MUSL_OPTIONS "SHELL:-isystem ${folder}")
