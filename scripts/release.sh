@@ -77,6 +77,6 @@ step "sums"
     for artefact in *; do
         sha256sum "$artefact" >"$artefact.sha256"
     done
-    sha256sum -- *.tar.gz *.zip *.deb >SHA256SUMS
+    cat -- *.tar.gz.sha256 *.zip.sha256 *.deb.sha256 >SHA256SUMS
     cat SHA256SUMS
 )
