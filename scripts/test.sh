@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 packages=(
     cmake make g++ libc6-dev binutils git                # builds, readelf, the second-folder build
     musl-tools musl-dev:arm64                             # the release programs' C library
-    clang libclang-rt-14-dev clang-tidy cppcheck valgrind # clang, sanitizers, fuzzing, analysis
+    clang libclang-rt-dev clang-tidy cppcheck valgrind    # clang, sanitizers, fuzzing, analysis
     python3 googletest libgtest-dev libgmock-dev          # unit and end-to-end tests
     libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
