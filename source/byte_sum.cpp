@@ -41,9 +41,13 @@ ByteSumResult sum_in_growing_requests(const char* file_name, std::size_t first_r
     const SumKernel sum_bytes = delivered < request ? baseline_sum_kernel() : select_sum_kernel();
     std::uint32_t sum = 0;
     std::size_t summed_in_first_requests = 0;
-    // A short request does not end the loop; only one that delivers nothing.
     while (delivered > 0) {
         sum = sum_bytes(sum, buffer, delivered);
+        // fread comes back short only at the end of the file or on an error,
+        // and the end, once met, stays: asking again could bring nothing.
+        if (delivered < request) {
+            break;
+        }
         if (request < request_size) {
             summed_in_first_requests += delivered;
             if (summed_in_first_requests >= kFirstRequestsBytes) {
@@ -52,8 +56,8 @@ ByteSumResult sum_in_growing_requests(const char* file_name, std::size_t first_r
         }
         delivered = std::fread(buffer, 1, request, stream);
     }
-    // fread delivers nothing both at the end and on an error: tell them apart,
-    // so that a partial sum is never taken for the file's.
+    // The loop ends alike at the end of the file and on an error: tell them
+    // apart, so that a partial sum is never taken for the file's.
     const bool read_failed = std::ferror(stream) != 0;
 
     close_input(stream);

@@ -54,6 +54,7 @@ constexpr OperationSwitch kOperationSwitches[] = {
     {"/c:4", Operation::Compare, SumWidth::Bits16},
     {"/c:8", Operation::Compare, SumWidth::Bits32},
 };
+constexpr std::size_t kOperationSwitchCount = sizeof(kOperationSwitches) / sizeof(kOperationSwitches[0]);
 
 constexpr std::uint32_t kLow16Bits = 0xFFFFu;
 
@@ -79,7 +80,7 @@ const OperationSwitch* find_operation_switch(const char* argument)
 {
     // Ends by count, not std::end: <iterator> declares locale types that the
     // musl build of the program cannot compile.
-    const OperationSwitch* end = kOperationSwitches + sizeof(kOperationSwitches) / sizeof(kOperationSwitches[0]);
+    const OperationSwitch* end = kOperationSwitches + kOperationSwitchCount;
     const OperationSwitch* found =
         std::find_if(kOperationSwitches, end,
                      [argument](const OperationSwitch& candidate) { return matches_switch(argument, candidate.text); });

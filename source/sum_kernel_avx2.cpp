@@ -70,8 +70,8 @@ ZANDREL_TARGET_AVX2 std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsign
     for (; length - index >= kBlockBytes; index += kBlockBytes) {
         total0 = _mm256_add_epi64(total0, lane_sums(data + index));
         total1 = _mm256_add_epi64(total1, lane_sums(data + index + kVectorBytes));
-        total2 = _mm256_add_epi64(total2, lane_sums(data + index + 2 * kVectorBytes));
-        total3 = _mm256_add_epi64(total3, lane_sums(data + index + 3 * kVectorBytes));
+        total2 = _mm256_add_epi64(total2, lane_sums(data + index + (2 * kVectorBytes)));
+        total3 = _mm256_add_epi64(total3, lane_sums(data + index + (3 * kVectorBytes)));
     }
     for (; length - index >= kVectorBytes; index += kVectorBytes) {
         total0 = _mm256_add_epi64(total0, lane_sums(data + index));

@@ -33,8 +33,8 @@ std::uint32_t sum_bytes_neon(std::uint32_t sum, const unsigned char* data, std::
             // Pairwise widening adds: neighbouring bytes into one 16-bit lane.
             pairs0 = vpadalq_u8(pairs0, vld1q_u8(data + index));
             pairs1 = vpadalq_u8(pairs1, vld1q_u8(data + index + kVectorBytes));
-            pairs2 = vpadalq_u8(pairs2, vld1q_u8(data + index + 2 * kVectorBytes));
-            pairs3 = vpadalq_u8(pairs3, vld1q_u8(data + index + 3 * kVectorBytes));
+            pairs2 = vpadalq_u8(pairs2, vld1q_u8(data + index + (2 * kVectorBytes)));
+            pairs3 = vpadalq_u8(pairs3, vld1q_u8(data + index + (3 * kVectorBytes)));
         }
         total = vpadalq_u16(total, pairs0);
         total = vpadalq_u16(total, pairs1);

@@ -32,8 +32,8 @@ std::uint32_t sum_bytes_sse2(std::uint32_t sum, const unsigned char* data, std::
     for (; length - index >= kBlockBytes; index += kBlockBytes) {
         total0 = _mm_add_epi64(total0, lane_sums(data + index));
         total1 = _mm_add_epi64(total1, lane_sums(data + index + kVectorBytes));
-        total2 = _mm_add_epi64(total2, lane_sums(data + index + 2 * kVectorBytes));
-        total3 = _mm_add_epi64(total3, lane_sums(data + index + 3 * kVectorBytes));
+        total2 = _mm_add_epi64(total2, lane_sums(data + index + (2 * kVectorBytes)));
+        total3 = _mm_add_epi64(total3, lane_sums(data + index + (3 * kVectorBytes)));
     }
     for (; length - index >= kVectorBytes; index += kVectorBytes) {
         total0 = _mm_add_epi64(total0, lane_sums(data + index));
