@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds every release artefact into dist/: the Linux tarballs (x86-64,
-# aarch64), the Windows zip, the Debian packages (amd64, arm64), a .sha256
-# beside each and SHA256SUMS over all. The same commit gives the same bytes in
+# aarch64), the Windows zip, the Debian packages (amd64, arm64), BUILDINFO
+# (what made them: the commit, the time stamp, the Debian release and the
+# versions of its tools), a .sha256 beside each and SHA256SUMS over all.
+# The same commit on the same Debian gives the same bytes in
 # any folder, at any time, under any umask: time stamps are the commit's
 # (SOURCE_DATE_EPOCH, unless set already), owners 0, modes 0755 and 0644,
 # entries in name order.
@@ -9,9 +11,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-if [[ -d .git && -n $(git status --porcelain 2>/dev/null) ]]; then
-    echo "note: the work tree has changes that are not committed; they go into dist/ too"
+# The commit BUILDINFO names, unless set already (as for a copy with no history).
+if [[ -z ${ZANDREL_COMMIT:-} ]]; then
+    ZANDREL_COMMIT=$(git rev-parse HEAD)
+    if [[ -n $(git status --porcelain) ]]; then
+        echo "note: the work tree has changes that are not committed; they go into dist/ too"
+        ZANDREL_COMMIT+=" with changes not committed"
+    fi
 fi
+export ZANDREL_COMMIT
 step() { echo "== release: $*"; }
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-release-XXXXXX")
@@ -71,12 +79,15 @@ for preset in release aarch64 windows; do
     fi
 done
 
+step "BUILDINFO"
+scripts/buildinfo.sh build/release build/aarch64 build/windows >dist/BUILDINFO
+
 step "sums"
 (
     cd dist
     for artefact in *; do
         sha256sum "$artefact" >"$artefact.sha256"
     done
-    cat -- *.tar.gz.sha256 *.zip.sha256 *.deb.sha256 >SHA256SUMS
+    cat -- *.tar.gz.sha256 *.zip.sha256 *.deb.sha256 BUILDINFO.sha256 >SHA256SUMS
     cat SHA256SUMS
 )

@@ -10,8 +10,10 @@ cd "$(dirname "$0")/.."
 programs=(release/Zandrel aarch64/Zandrel windows/Zandrel.exe)
 copy=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-again-XXXXXX")
 trap 'rm -rf "$copy"' EXIT
-# The copy has no history, so it is given the commit's time that ours used.
+# The copy has no history, so it is given the commit and its time, as ours
+# has them (BUILDINFO's line for it included).
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+export ZANDREL_COMMIT=${ZANDREL_COMMIT:-$(sed -n 's/^commit: //p' dist/BUILDINFO)}
 (
     umask 077
     git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C "$copy"
