@@ -24,11 +24,30 @@ install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyrigh
 
 # The manual page and the changelog, compressed as Debian wants them: gzip
 # -9n, with no name or time stamp, so the bytes depend on the text alone.
-# The changelog's date is SOURCE_DATE_EPOCH's where that is set.
+# Their dates are the commit's, as the release's time stamps are:
+# SOURCE_DATE_EPOCH's where that is set, else the last commit's where the
+# sources are a git checkout, else today's.
+if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+    find_package(Git QUIET)
+    if(Git_FOUND)
+        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} RESULT_VARIABLE git_failed
+            OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        if(NOT git_failed AND commit_time MATCHES "^[0-9]+$")
+            # string(TIMESTAMP) takes the time from here; only while configuring.
+            set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
+            set(ZANDREL_DATE_FROM_GIT ON)
+        endif()
+    endif()
+endif()
+string(TIMESTAMP ZANDREL_MANUAL_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP ZANDREL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+if(ZANDREL_DATE_FROM_GIT)
+    unset(ENV{SOURCE_DATE_EPOCH})
+endif()
 configure_file(doc/Zandrel.1.in Zandrel.1 @ONLY)
 set(ZANDREL_DEB_MAINTAINER "Zandrel developers <zandrel@example.org>" CACHE STRING
     "The Debian packages' Maintainer field")
-string(TIMESTAMP ZANDREL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(doc/changelog.in changelog @ONLY)
 find_program(ZANDREL_GZIP gzip REQUIRED)
 foreach(document Zandrel.1 changelog)
@@ -42,6 +61,7 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${ZANDREL_DOC
 # Only in the Debian package (the component is asked for by name below).
 install(FILES cmake/lintian-overrides DESTINATION share/lintian/overrides RENAME zandrel
     COMPONENT debian EXCLUDE_FROM_ALL)
+install(CODE "${ZANDREL_OPEN_NEW_FOLDERS}" ALL_COMPONENTS)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME Zandrel)

@@ -11,6 +11,7 @@ packages=(
     musl-tools musl-dev:arm64                             # the release programs' C library
     clang libclang-rt-dev clang-tidy cppcheck valgrind    # clang, sanitizers, fuzzing, analysis
     python3 googletest libgtest-dev libgmock-dev          # unit and end-to-end tests
+    man-db                                                # the manual page's examples, rendered
     libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
     g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64 # 64-bit ARM

@@ -2,10 +2,13 @@
 """Runs the built program on every case of the table and compares the exact
 bytes of its standard output, its standard error (always empty) and its exit
 code. The same table runs natively and, with --wine, against the Windows
-executable, where every line feed is expected as CR LF."""
+executable, where every line feed is expected as CR LF. With --manual-page,
+every example transcript in the README and in the rendered manual page is
+run too and must match byte for byte."""
 
 import argparse
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -185,6 +188,63 @@ LARGE_CASE = Case("sparse file beyond 4 GiB", ["/r:8", LARGE_NAME],
                   read_output(LARGE_NAME, f"{sum(LARGE_BYTES.values()):08x}"), 0)
 
 
+# Documents whose example transcripts are run: the README as it stands, and
+# the manual page rendered at a width of so many columns.
+DOCUMENTS = [("README", None), ("manual page", 60), ("manual page", 80)]
+README = Path(__file__).resolve().parents[2] / "README.md"
+# A prompt, then Zandrel or echo; it may follow a text with no line feed.
+PROMPT = re.compile(r"\$ ((?:Zandrel|echo) [^\n]*)\n")
+# From a prompt at the start of a line to the last line with the same indent.
+TRANSCRIPT = re.compile(r"^( *)\$ .*\n(?:\1(?!```)\S.*\n)*", re.MULTILINE)
+
+
+def document_transcripts(columns, manual_page):
+    if columns is None:
+        text = README.read_text(encoding="utf-8")
+    else:
+        env = dict(os.environ, MANWIDTH=str(columns), LC_ALL="C.UTF-8")
+        text = subprocess.run(["man", "-l", manual_page], env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, check=True).stdout.decode()
+    return [re.sub(f"(?m)^{found.group(1)}", "", found.group(0)) for found in TRANSCRIPT.finditer(text)]
+
+
+def run_transcript(transcript, env, folder):
+    """Runs each command in the shell, after the status the previous one left
+    (for an echo $?), and returns where the output differs from the text."""
+    commands = list(PROMPT.finditer(transcript))
+    problems = [] if commands and commands[0].start() == 0 else ["no command at the start"]
+    status = 0
+    for number, command in enumerate(commands):
+        end = commands[number + 1].start() if number + 1 < len(commands) else len(transcript)
+        shown = transcript[command.end():end].encode()
+        completed = subprocess.run(["sh", "-c", f"(exit {status}); {command.group(1)}"], cwd=folder, env=env,
+                                   stdin=subprocess.DEVNULL, capture_output=True)
+        status = completed.returncode
+        if completed.stdout != shown or completed.stderr:
+            problems.append(f"$ {command.group(1)}: printed {completed.stdout!r} {completed.stderr!r}, "
+                            f"shown {shown!r}")
+    return problems
+
+
+def check_documents(exe, manual_page, folder):
+    """The count of transcripts run, and of those that failed."""
+    (folder / "bin").mkdir()
+    (folder / "bin" / "Zandrel").symlink_to(exe)
+    env = dict(os.environ, PATH=f"{folder / 'bin'}{os.pathsep}{os.environ['PATH']}")
+    ran = failures = 0
+    for label, columns in DOCUMENTS:
+        transcripts = document_transcripts(columns, manual_page) or [""]  # none found is a failure
+        for transcript in transcripts:
+            ran += 1
+            problems = run_transcript(transcript, env, folder)
+            if problems:
+                failures += 1
+                print(f"FAIL {label} ({columns or 'as written'}): {transcript.partition(chr(10))[0]!r}")
+                for problem in problems:
+                    print("   ", problem)
+    return ran, failures
+
+
 def make_fixtures(folder, wine):
     fixtures = dict(FIXTURES)
     if not wine:
@@ -247,6 +307,7 @@ def main():
     parser.add_argument("--fail-buffer-alloc", help="preload library that makes the buffer allocation fail")
     parser.add_argument("--wrapper", default="", help="command to run the program under, such as valgrind")
     parser.add_argument("--large", action="store_true", help="also sum a sparse file beyond 4 GiB")
+    parser.add_argument("--manual-page", help="also run the example transcripts of the README and of this page")
     options = parser.parse_args()
 
     exe = str(Path(options.exe).resolve())
@@ -279,6 +340,10 @@ def main():
                 print(f"FAIL {case.label}: {case.args!r}"[:300])
                 for problem in problems:
                     print("   ", problem)
+        if options.manual_page:
+            documents_ran, documents_failed = check_documents(exe, options.manual_page, folder)
+            ran += documents_ran
+            failures += documents_failed
     print(f"{ran - failures} passed, {failures} failed, {skipped} skipped")
     return 1 if failures else 0
 
