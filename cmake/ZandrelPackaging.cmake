@@ -14,10 +14,38 @@ endif()
 # The release archive's name and top folder; scripts/release.sh reads it.
 set(ZANDREL_ARCHIVE_NAME "Zandrel-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CACHE INTERNAL "")
 
+# Folders the install makes are opened to all readers once it is done: the
+# umask shapes them, whatever CMake's default folder permissions say, and
+# root's 077 would hide the manual page and documents from every other user.
+# Folders that were there before are left as they are.
+set(ZANDREL_INSTALL_FOLDERS ${ZANDREL_PROGRAM_DESTINATION} ${ZANDREL_DOC_DESTINATION})
+if(NOT WIN32)
+    list(APPEND ZANDREL_INSTALL_FOLDERS ${CMAKE_INSTALL_MANDIR}/man1 share/lintian/overrides)
+endif()
+install(CODE "set(zandrel_install_folders \"${ZANDREL_INSTALL_FOLDERS}\")" ALL_COMPONENTS)
+install(CODE [[
+    set(zandrel_new_folders "")
+    foreach(folder IN LISTS zandrel_install_folders)
+        get_filename_component(folder "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${folder}" ABSOLUTE)
+        while(NOT EXISTS "${folder}")
+            list(APPEND zandrel_new_folders "${folder}")
+            get_filename_component(folder "${folder}" DIRECTORY)
+        endwhile()
+    endforeach()
+]] ALL_COMPONENTS)
+set(ZANDREL_OPEN_NEW_FOLDERS [[
+    foreach(folder IN LISTS zandrel_new_folders)
+        if(IS_DIRECTORY "${folder}")
+            file(CHMOD "${folder}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+                GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+        endif()
+    endforeach()
+]])
 install(TARGETS Zandrel RUNTIME DESTINATION ${ZANDREL_PROGRAM_DESTINATION})
 install(FILES README.md DESTINATION ${ZANDREL_DOC_DESTINATION})
 if(WIN32)
     install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION})
+    install(CODE "${ZANDREL_OPEN_NEW_FOLDERS}" ALL_COMPONENTS)
     return()
 endif()
 install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyright)
