@@ -53,24 +53,25 @@ install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyrigh
 # The manual page and the changelog, compressed as Debian wants them: gzip
 # -9n, with no name or time stamp, so the bytes depend on the text alone.
 # Their dates are the commit's, as the release's time stamps are:
-# SOURCE_DATE_EPOCH's where that is set, else the last commit's where the
-# sources are a git checkout, else today's.
+# SOURCE_DATE_EPOCH's where that is set, else the last commit's where git can
+# tell, else the sources' own (a source archive's files carry the commit's).
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(source_time "")
     find_package(Git QUIET)
     if(Git_FOUND)
-        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
-            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR} RESULT_VARIABLE git_failed
-            OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-        if(NOT git_failed AND commit_time MATCHES "^[0-9]+$")
-            # string(TIMESTAMP) takes the time from here; only while configuring.
-            set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
-            set(ZANDREL_DATE_FROM_GIT ON)
-        endif()
+        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE source_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
     endif()
+    if(NOT source_time MATCHES "^[0-9]+$")
+        file(TIMESTAMP ${PROJECT_SOURCE_DIR}/CMakeLists.txt source_time "%s" UTC)
+    endif()
+    # string(TIMESTAMP) takes the time from here; only while configuring.
+    set(ENV{SOURCE_DATE_EPOCH} ${source_time})
+    set(ZANDREL_SOURCE_TIME_SET_HERE ON)
 endif()
 string(TIMESTAMP ZANDREL_MANUAL_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP ZANDREL_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-if(ZANDREL_DATE_FROM_GIT)
+if(ZANDREL_SOURCE_TIME_SET_HERE)
     unset(ENV{SOURCE_DATE_EPOCH})
 endif()
 configure_file(doc/Zandrel.1.in Zandrel.1 @ONLY)
