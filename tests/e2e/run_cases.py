@@ -240,8 +240,7 @@ def check_documents(exe, manual_page, folder):
             if problems:
                 failures += 1
                 print(f"FAIL {label} ({columns or 'as written'}): {transcript.partition(chr(10))[0]!r}")
-                for problem in problems:
-                    print("   ", problem)
+                print("   ", "\n    ".join(problems))
     return ran, failures
 
 
@@ -341,9 +340,8 @@ def main():
                 for problem in problems:
                     print("   ", problem)
         if options.manual_page:
-            documents_ran, documents_failed = check_documents(exe, options.manual_page, folder)
-            ran += documents_ran
-            failures += documents_failed
+            documents = check_documents(exe, options.manual_page, folder)
+            ran, failures = ran + documents[0], failures + documents[1]
     print(f"{ran - failures} passed, {failures} failed, {skipped} skipped")
     return 1 if failures else 0
 
