@@ -80,7 +80,10 @@ cmake --workflow --preset aarch64
 linked_against_musl build/aarch64
 python3 tests/e2e/run_cases.py --exe build/aarch64/Zandrel --wrapper qemu-aarch64 --large
 # Under emulation its figures only show the NEON kernel far ahead of the byte loop.
-qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=0.05
+# Google Benchmark 1.8 and later (Debian 13) want the time's unit; 1.7 takes none.
+min_time=0.05
+dpkg --compare-versions "$(dpkg-query -W -f='${Version}' libbenchmark-dev:arm64)" ge 1.8 && min_time+=s
+qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=$min_time
 
 step "release: every artefact into dist/, then all of it again from a second folder"
 scripts/release.sh
