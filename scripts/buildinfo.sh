@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Prints what a release was made from and with, for dist/BUILDINFO: the
-# commit, SOURCE_DATE_EPOCH, the Debian release, and the exact version of
-# every package holding a file that went into the bytes (compilers,
-# assemblers, linkers, C libraries, CMake and its archive library, tar, gzip,
-# Python, dpkg-shlibdeps), and any such file no package holds. A rebuild whose sums differ can tell why by
-# comparing this first.
+# commit, SOURCE_DATE_EPOCH, the Debian release, the exact version of every
+# package holding a file that went into the bytes (compilers, assemblers,
+# linkers, C libraries, CMake and its archive library, tar, gzip, Python,
+# dpkg-shlibdeps), and any such file that no package holds. A rebuild whose
+# sums differ can tell why by comparing this first.
 #   scripts/buildinfo.sh BUILD_FOLDER...   (scripts/release.sh runs it)
 # Needs ZANDREL_COMMIT and SOURCE_DATE_EPOCH from release.sh's environment.
 set -euo pipefail

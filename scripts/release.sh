@@ -3,10 +3,9 @@
 # aarch64), the Windows zip, the Debian packages (amd64, arm64), BUILDINFO
 # (what made them: the commit, the time stamp, the Debian release and the
 # versions of its tools), a .sha256 beside each and SHA256SUMS over all.
-# The same commit on the same Debian gives the same bytes in
-# any folder, at any time, under any umask: time stamps are the commit's
-# (SOURCE_DATE_EPOCH, unless set already), owners 0, modes 0755 and 0644,
-# entries in name order.
+# The same commit with the same tools gives the same bytes in any folder, at
+# any time, under any umask: time stamps are the commit's (SOURCE_DATE_EPOCH,
+# unless set already), owners 0, modes 0755 and 0644, entries in name order.
 #   scripts/release.sh             (needs what scripts/test.sh installs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
