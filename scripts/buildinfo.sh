@@ -37,17 +37,34 @@ files+=(cmake "$(cache_value "$1" CMAKE_ROOT)/Modules/CPack.cmake" tar gzip sha2
 files+=(python3 "$(python3 -c 'import zipfile; print(zipfile.__file__)')")
 files+=($(ldd "$(command -v cpack)" | awk '/libarchive|libz\.so/ { print $3 }'))
 
-packages=()
-unowned=()
+# The paths dpkg may know a file by: its own and the one it links to, each
+# also without /usr, as Debian 12 still records most files.
+names_of() { # file
+    local target
+    target=$(readlink -f "$1")
+    printf '%s\n' "$1" "${1#/usr}" "$target" "${target#/usr}"
+}
+resolved=()
 for file in "${files[@]}"; do
     [[ -z $file ]] && continue
     [[ $file == */* ]] || file=$(command -v "$file") || continue
+    resolved+=("$file")
+done
+# One look-up for all: each one reads dpkg's whole list of files.
+mapfile -t queries < <(for file in "${resolved[@]}"; do names_of "$file"; done)
+declare -A owners=()
+while IFS= read -r line; do
+    owners[/${line#*: /}]=${line%%: /*}
+done < <(dpkg-query -S "${queries[@]}" 2>/dev/null | grep -v '^diversion ' || true)
+
+packages=()
+unowned=()
+for file in "${resolved[@]}"; do
     owned=0
-    for path in "$file" "$(readlink -f "$file")"; do
-        # Debian 12 still records most files by their paths before /usr was merged.
-        owner=$(dpkg-query -S "$path" "${path#/usr}" 2>/dev/null | sed -n '/^diversion /!{s/: \/.*//p;q}') || true
-        [[ -n $owner ]] && packages+=("$owner") && owned=1
-    done
+    while IFS= read -r path; do
+        # "a, b: /path" where two packages share the file.
+        [[ -n ${owners[$path]:-} ]] && packages+=(${owners[$path]//,/ }) && owned=1
+    done < <(names_of "$file")
     ((owned)) || unowned+=("$file")
 done
 
