@@ -19,6 +19,11 @@ const ParseCase kCases[] = {
     {"0xabcd", 0xabcdu},
     {"0XABCD", 0xabcdu},
     {"DeadBeef", 0xdeadbeefu},
+    {"FFFF", 0xffffu},
+    {"0XFFFFFFFF", 0xffffffffu},
+    // Leading zeros, as a read prints them.
+    {"0126", 0x126u},
+    {"00000126", 0x126u},
     {"ffffffff", 0xffffffffu},
     // Only the last eight digits survive.
     {"123456789", 0x23456789u},
@@ -42,6 +47,7 @@ const ParseCase kCases[] = {
     {"0xg1", 0u},
     {"0x0x1", 0u},
     {"x1", 0u},
+    {"1x5", 1u},
     // No digit at all: zero.
     {"", 0u},
     {"zz", 0u},

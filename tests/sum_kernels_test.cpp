@@ -63,4 +63,13 @@ TEST(SumKernels, WrapModulo2To32)
     }
 }
 
+#if ZANDREL_HAVE_AVX2 && (defined(__GNUC__) || defined(__clang__))
+// An answer of yes where the processor lacks AVX2 would crash the program;
+// the compiler's own processor model is a second opinion.
+TEST(SumKernels, Avx2CheckAgreesWithTheCompiler)
+{
+    EXPECT_EQ(cpu_has_avx2(), __builtin_cpu_supports("avx2") != 0);
+}
+#endif
+
 } // namespace

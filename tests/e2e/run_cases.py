@@ -56,6 +56,7 @@ BLANK_NAME = "name with blanks.bin"
 LONG_NAME = "n" * 300  # beyond every file system's 255-byte name limit
 HUGE_ARGUMENT = "a" * (100 * 1024)
 SUM_1ABCD = bytes([0xFF] * 429 + [0x7A])  # 429 * 255 + 0x7a = 0x1abcd
+LONGER_THAN_A_REQUEST = bytes(range(256)) * 1025  # past the first 64 KiB request: the processor is asked
 
 # Files every case can name, relative to the folder the program runs in.
 FIXTURES = {
@@ -63,6 +64,7 @@ FIXTURES = {
     "empty.bin": b"",
     "sum1abcd.bin": SUM_1ABCD,
     "crlf.bin": b"\r\n\x1a",
+    "long.bin": LONGER_THAN_A_REQUEST,
     BLANK_NAME: b"abc",
     PERCENT_NAME: b"abc",
     UNICODE_NAME: b"abc",
@@ -118,6 +120,8 @@ CASES = [
     Case("16-bit read keeps the low bits", ["/r:4", "sum1abcd.bin"], read_output("sum1abcd.bin", "abcd"), 0),
     Case("32-bit read keeps all bits", ["/r:8", "sum1abcd.bin"], read_output("sum1abcd.bin", "0001abcd"), 0),
     Case("CR, LF and 0x1A count as stored", ["/r:8", "crlf.bin"], read_output("crlf.bin", "00000031"), 0),
+    Case("file longer than one request", ["/r:8", "long.bin"],
+         read_output("long.bin", f"{sum(LONGER_THAN_A_REQUEST):08x}"), 0),
     Case("name with blanks", ["/r:8", BLANK_NAME], read_output(BLANK_NAME, "00000126"), 0),
     Case("name with % conversions", ["/r:8", PERCENT_NAME], read_output(PERCENT_NAME, "00000126"), 0),
     Case("name outside ASCII", ["/r:8", UNICODE_NAME], read_output(UNICODE_NAME, "00000126"), 0),
@@ -128,6 +132,15 @@ CASES = [
          compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
     Case("upper-case digits", ["/c:4", "sum1abcd.bin", "ABCD"],
          compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
+    Case("upper-case F, 16 bits", ["/c:4", "abc.bin", "FFFF"], compare("abc.bin", "0126", "ffff", FAIL), 1),
+    Case("upper-case F, 32 bits", ["/c:8", "abc.bin", "0XFFFFFFFF"],
+         compare("abc.bin", "00000126", "ffffffff", FAIL), 1),
+    Case("the printed digits pasted back, 16 bits", ["/c:4", "abc.bin", "0126"],
+         compare("abc.bin", "0126", "0126", PASS), 0),
+    Case("the printed digits pasted back, 32 bits", ["/c:8", "abc.bin", "00000126"],
+         compare("abc.bin", "00000126", "00000126", PASS), 0),
+    Case("x after a digit other than 0", ["/c:8", "abc.bin", "1x5"],
+         compare("abc.bin", "00000126", "00000001", FAIL), 1),
     Case("0x prefix", ["/c:4", "sum1abcd.bin", "0xabcd"], compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
     Case("0X prefix", ["/c:4", "sum1abcd.bin", "0XABCD"], compare("sum1abcd.bin", "abcd", "abcd", PASS), 0),
     Case("16-bit compare drops the high digit", ["/c:4", "sum1abcd.bin", "1abcd"],
