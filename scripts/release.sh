@@ -1,92 +1,129 @@
 #!/usr/bin/env bash
-# Builds every release artefact into dist/: the Linux tarballs (x86-64,
-# aarch64), the Windows zip, the Debian packages (amd64, arm64), BUILDINFO
-# (what made them: the commit, the time stamp, the Debian release and the
-# versions of its tools), a .sha256 beside each and SHA256SUMS over all.
-# The same commit with the same tools gives the same bytes in any folder, at
-# any time, under any umask: time stamps are the commit's (SOURCE_DATE_EPOCH,
-# unless set already), owners 0, modes 0755 and 0644, entries in name order.
-#   scripts/release.sh             (needs what scripts/test.sh installs)
+# Makes a release into dist/ (what it holds: scripts/release-artefacts.sh) in
+# a release root: a minimal Debian that mmdebstrap makes afresh from Debian's
+# archive, holding the packages the release needs and nothing of this
+# machine. The tracked sources go in at a fixed path with fixed owners, modes
+# and times, and are built there as root with a fixed environment (locale,
+# time zone, umask), so the bytes depend on the commit and the root's
+# packages alone. BUILDINFO lists every package with its version: enough to
+# make the same root again on any Linux (scripts/check-release.sh does).
+#
+# mmdebstrap runs in its root mode where this script runs as root (chroot and
+# mounts, which work inside a chroot or container too, as in CI), and in its
+# unshare mode otherwise, which needs unprivileged user namespaces; both make
+# the same root. Downloaded packages are kept for the next run in
+# ~/.cache/zandrel-release-root; apt checks each against the archive's index.
+#
+#   scripts/release.sh                       the release as it is published
+#   ZANDREL_MIRROR=URL scripts/release.sh    packages from another Debian mirror
+#   scripts/release.sh --packages BUILDINFO  every package at the version listed
+#   scripts/release.sh --host-tools          quicker, with this machine's own tools
+#       (those scripts/test.sh installs): not how releases are made; BUILDINFO says so
 set -euo pipefail
 cd "$(dirname "$0")/.."
-export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
-# The commit BUILDINFO names, unless set already (as for a copy with no history).
-if [[ -z ${ZANDREL_COMMIT:-} ]]; then
-    ZANDREL_COMMIT=$(git rev-parse HEAD)
-    if [[ -n $(git status --porcelain) ]]; then
-        echo "note: the work tree has changes that are not committed; they go into dist/ too"
-        ZANDREL_COMMIT+=" with changes not committed"
-    fi
-fi
-export ZANDREL_COMMIT
-step() { echo "== release: $*"; }
 
-stage=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-release-XXXXXX")
-trap 'rm -rf "$stage"' EXIT
-rm -rf dist
-mkdir dist
+# What the release needs; apt adds what these depend on.
+root_packages=(cmake make g++ libc6-dev binutils musl-tools musl-dev:arm64
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-aarch64-linux-gnu
+    dpkg-dev file python3)
+root_suite=bookworm
+root_architectures=amd64,arm64
+default_mirror=http://deb.debian.org/debian
+export ZANDREL_ROOT_SOURCES=/build/zandrel
 
-tar_gz() { # folder name under $stage: dist/NAME.tar.gz
-    tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
-        --mode=u=rwX,go=rX -C "$stage" -cf - "$1" | gzip -9n >"dist/$1.tar.gz"
-}
-
-zip_folder() { # folder name under $stage: dist/NAME.zip
-    python3 - "$stage" "$1" "dist/$1.zip" <<'PYTHON'
-import os, sys, time, zipfile
-stage, name, archive = sys.argv[1:]
-stamp = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]  # zip dates start in 1980
-with zipfile.ZipFile(archive, "w") as zipped:
-    entries = [name + "/"]
-    for folder, folders, files in os.walk(os.path.join(stage, name)):
-        relative = os.path.relpath(folder, stage)
-        entries += [os.path.join(relative, f) + "/" for f in folders]
-        entries += [os.path.join(relative, f) for f in files]
-    for entry in sorted(entries):
-        info = zipfile.ZipInfo(entry, stamp)
-        info.create_system = 3  # Unix, so that the modes below count
-        if entry.endswith("/"):
-            info.external_attr = (0o40755 << 16) | 0x10
-            zipped.writestr(info, b"")
-            continue
-        path = os.path.join(stage, entry)
-        info.external_attr = (0o100755 if os.access(path, os.X_OK) else 0o100644) << 16
-        with open(path, "rb") as source:
-            zipped.writestr(info, source.read(), zipfile.ZIP_DEFLATED, 9)
-PYTHON
-}
-
-for preset in release aarch64 windows; do
-    step "$preset: build the program"
-    cmake --preset "$preset" >/dev/null
-    targets=(Zandrel)
-    [[ $preset != windows ]] && targets+=(zandrel_compressed_documents)
-    cmake --build --preset "$preset" --target "${targets[@]}" >/dev/null
-    name=$(sed -n 's/^ZANDREL_ARCHIVE_NAME:INTERNAL=//p' "build/$preset/CMakeCache.txt")
-    cmake --install "build/$preset" --prefix "$stage/$name" >/dev/null
-    if [[ $preset == windows ]]; then
-        step "$preset: $name.zip"
-        zip_folder "$name"
-    else
-        step "$preset: $name.tar.gz and the Debian package"
-        tar_gz "$name"
-        rm -rf "build/$preset/package"
-        # CPack's folders and the modes in the package's own headers follow
-        # the umask; the tarball's modes are set above.
-        (umask 022 && cpack --preset "$preset" >/dev/null)
-        cp "build/$preset/package/"*.deb dist/
-    fi
+host_tools=0
+pinned=""
+while (($#)); do
+    case $1 in
+        --host-tools) host_tools=1 ;;
+        --packages) pinned=${2:?--packages needs a BUILDINFO}; shift ;;
+        *) echo "usage: scripts/release.sh [--host-tools | --packages BUILDINFO]" >&2; exit 2 ;;
+    esac
+    shift
 done
 
-step "BUILDINFO"
-scripts/buildinfo.sh build/release build/aarch64 build/windows >dist/BUILDINFO
+command -v git >/dev/null || scripts/install-packages.sh git
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
+ZANDREL_COMMIT=$(git rev-parse HEAD)
+# Untracked files never go into the release, so they change nothing here.
+if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
+    echo "note: tracked files have changes that are not committed; they go into dist/ too"
+    ZANDREL_COMMIT+=" with changes not committed"
+fi
+export ZANDREL_COMMIT
 
-step "sums"
-(
-    cd dist
-    for artefact in *; do
-        sha256sum "$artefact" >"$artefact.sha256"
-    done
-    cat -- *.tar.gz.sha256 *.zip.sha256 *.deb.sha256 BUILDINFO.sha256 >SHA256SUMS
-    cat SHA256SUMS
-)
+if ((host_tools)); then
+    exec scripts/release-artefacts.sh
+fi
+
+command -v mmdebstrap >/dev/null || scripts/install-packages.sh mmdebstrap
+suite=$root_suite
+architectures=$root_architectures
+mirror=$default_mirror
+variant=essential
+includes=("${root_packages[@]}")
+if [[ -n $pinned ]]; then
+    field() { sed -n "s/^$1: //p" "$pinned"; }
+    suite=$(field suite)
+    architectures=$(field architectures | tr ' ' ,)
+    mirror=$(field mirror)
+    mapfile -t includes < <(sed -n '/^packages:$/,$ s/^  \([^ ]*\) \([^ ]*\)$/\1=\2/p' "$pinned")
+    if [[ -z $suite || -z $architectures || -z $mirror || ${#includes[@]} -eq 0 ]]; then
+        echo "$pinned names no release root (suite, architectures, mirror, packages)"
+        exit 2
+    fi
+    # Those packages alone, each at its version: none comes in at another.
+    variant=custom
+fi
+export ZANDREL_ROOT_SUITE=$suite ZANDREL_ROOT_MIRROR=${ZANDREL_MIRROR:-$mirror}
+apt_options=()
+# A dated snapshot's index is past the date until which it counts as current.
+[[ $ZANDREL_ROOT_MIRROR != "$default_mirror" ]] && apt_options+=(--aptopt='Acquire::Check-Valid-Until "false"')
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-root-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export ZANDREL_SOURCE_ARCHIVE=$work/sources.tar ZANDREL_DIST=$PWD/dist
+export ZANDREL_PACKAGE_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/zandrel-release-root
+git ls-files -z | while IFS= read -r -d '' file; do
+    if [[ -e $file ]]; then printf '%s\0' "$file"; fi # not one deleted in the work tree
+done | tar --null -T - --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
+    --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$ZANDREL_SOURCE_ARCHIVE"
+rm -rf dist
+mkdir -p dist build "$ZANDREL_PACKAGE_CACHE"
+log=build/release-root.log
+
+echo "== release: a root of Debian $suite from $ZANDREL_ROOT_MIRROR ($variant, ${#includes[@]} packages named; log: $log)"
+export ZANDREL_STARTED=$(date +%s)
+if mmdebstrap --variant="$variant" --architectures="$architectures" --include="$(IFS=,; echo "${includes[*]}")" \
+    "${apt_options[@]}" --skip=essential/unlink \
+    --setup-hook='mkdir -p "$1/var/cache/apt/archives" && cp -R "$ZANDREL_PACKAGE_CACHE/." "$1/var/cache/apt/archives/"' \
+    --customize-hook='echo "== release: the root took $(($(date +%s) - ZANDREL_STARTED)) s"' \
+    --customize-hook='rm -rf "$ZANDREL_PACKAGE_CACHE" && mkdir "$ZANDREL_PACKAGE_CACHE" &&
+        cp "$1"/var/cache/apt/archives/*.deb "$ZANDREL_PACKAGE_CACHE/"' \
+    --customize-hook='mkdir -p "$1$ZANDREL_ROOT_SOURCES" && tar -xf "$ZANDREL_SOURCE_ARCHIVE" -C "$1$ZANDREL_ROOT_SOURCES"' \
+    --customize-hook='chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC0 \
+        SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" ZANDREL_COMMIT="$ZANDREL_COMMIT" \
+        ZANDREL_ROOT_SUITE="$ZANDREL_ROOT_SUITE" ZANDREL_ROOT_MIRROR="$ZANDREL_ROOT_MIRROR" \
+        sh -c "umask 022 && cd $ZANDREL_ROOT_SOURCES && exec bash scripts/release-artefacts.sh"' \
+    --customize-hook='cp -R "$1$ZANDREL_ROOT_SOURCES/dist/." "$ZANDREL_DIST/"' \
+    "$suite" /dev/null "$ZANDREL_ROOT_MIRROR" 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }
+then
+    echo "== release: done in $(($(date +%s) - ZANDREL_STARTED)) s"
+    cat dist/SHA256SUMS
+    exit 0
+fi
+
+# apt names every package whose version the mirror lacks, before anything is built.
+missing=$(sed -n "s/^E: Version '\(.*\)' for '\(.*\)' was not found$/  \2 \1/p" "$log")
+if [[ -n $missing ]]; then
+    echo "$ZANDREL_ROOT_MIRROR has not got these packages at these versions:"
+    echo "$missing"
+    echo "Name a mirror that has them, such as Debian's archive as it was on a day when"
+    echo "it held them: snapshot.debian.org, for the commit's day"
+    echo "    ZANDREL_MIRROR=http://snapshot.debian.org/archive/debian/$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%dT%H%M%SZ)/"
+    echo "or a later day on which the versions above were still current."
+    exit 3
+fi
+tail -n 25 "$log"
+echo "release: making the root or the release in it failed (the whole log: $log)"
+exit 1

@@ -15,24 +15,10 @@ packages=(
     libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
     g++-aarch64-linux-gnu qemu-user libbenchmark-dev:arm64 # 64-bit ARM
-    dpkg-dev file lintian)                                # Debian packages: CPack runs file and dpkg-shlibdeps; their check
+    dpkg-dev file lintian                                 # Debian packages: CPack runs file and dpkg-shlibdeps; their check
+    mmdebstrap)                                           # the release root
 
-missing=()
-for package in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if ((${#missing[@]})); then
-    if [[ $(id -u) -eq 0 ]]; then
-        echo "== installing: ${missing[*]}"
-        # Google Benchmark and musl for the aarch64 build come from Debian's arm64 packages.
-        dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
-        apt-get update -q
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-    else
-        echo "missing packages (run as root to install them): ${missing[*]}" >&2
-        exit 1
-    fi
-fi
+scripts/install-packages.sh "${packages[@]}"
 
 step() { echo; echo "== $* (at ${SECONDS} s)"; }
 
