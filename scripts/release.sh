@@ -82,14 +82,13 @@ apt_options=()
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-root-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-export ZANDREL_SOURCE_ARCHIVE=$work/sources.tar ZANDREL_DIST=$PWD/dist
+export ZANDREL_SOURCE_ARCHIVE=$work/sources.tar ZANDREL_DIST=$work/dist
 export ZANDREL_PACKAGE_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/zandrel-release-root
 git ls-files -z | while IFS= read -r -d '' file; do
     if [[ -e $file ]]; then printf '%s\0' "$file"; fi # not one deleted in the work tree
 done | tar --null -T - --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
     --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$ZANDREL_SOURCE_ARCHIVE"
-rm -rf dist
-mkdir -p dist build "$ZANDREL_PACKAGE_CACHE"
+mkdir -p "$ZANDREL_DIST" build "$ZANDREL_PACKAGE_CACHE"
 log=build/release-root.log
 
 echo "== release: a root of Debian $suite from $ZANDREL_ROOT_MIRROR ($variant, ${#includes[@]} packages named; log: $log)"
@@ -108,6 +107,8 @@ if mmdebstrap --variant="$variant" --architectures="$architectures" --include="$
     --customize-hook='cp -R "$1$ZANDREL_ROOT_SOURCES/dist/." "$ZANDREL_DIST/"' \
     "$suite" /dev/null "$ZANDREL_ROOT_MIRROR" 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }
 then
+    # Only a whole release replaces the last one.
+    rm -rf dist && cp -R "$ZANDREL_DIST" dist
     echo "== release: done in $(($(date +%s) - ZANDREL_STARTED)) s"
     cat dist/SHA256SUMS
     exit 0
@@ -116,12 +117,11 @@ fi
 # apt names every package whose version the mirror lacks, before anything is built.
 missing=$(sed -n "s/^E: Version '\(.*\)' for '\(.*\)' was not found$/  \2 \1/p" "$log")
 if [[ -n $missing ]]; then
-    echo "$ZANDREL_ROOT_MIRROR has not got these packages at these versions:"
+    echo "$ZANDREL_ROOT_MIRROR does not have these packages at these versions:"
     echo "$missing"
-    echo "Name a mirror that has them, such as Debian's archive as it was on a day when"
-    echo "it held them: snapshot.debian.org, for the commit's day"
+    echo "Nothing was built. Name a mirror that has them, such as a snapshot of Debian's"
+    echo "archive from a day on which it held them (the commit's day, or a later one):"
     echo "    ZANDREL_MIRROR=http://snapshot.debian.org/archive/debian/$(date -u -d "@$SOURCE_DATE_EPOCH" +%Y%m%dT%H%M%SZ)/"
-    echo "or a later day on which the versions above were still current."
     exit 3
 fi
 tail -n 25 "$log"
