@@ -207,8 +207,9 @@ DOCUMENTS = [("README", None), ("manual page", 60), ("manual page", 80)]
 README = Path(__file__).resolve().parents[2] / "README.md"
 # A prompt, then Zandrel or echo; it may follow a text with no line feed.
 PROMPT = re.compile(r"\$ ((?:Zandrel|echo) [^\n]*)\n")
-# From a prompt at the start of a line to the last line with the same indent.
-TRANSCRIPT = re.compile(r"^( *)\$ .*\n(?:\1(?!```)\S.*\n)*", re.MULTILINE)
+# From a prompt at the start of a line to the last line with at least the
+# same indent.
+TRANSCRIPT = re.compile(r"^( *)\$ .*\n(?:\1(?!```) *\S.*\n)*", re.MULTILINE)
 
 
 def document_transcripts(columns, manual_page):
