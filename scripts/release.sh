@@ -29,7 +29,8 @@ root_packages=(cmake make g++ libc6-dev binutils musl-tools musl-dev:arm64
 root_suite=bookworm
 root_architectures=amd64,arm64
 default_mirror=http://deb.debian.org/debian
-export ZANDREL_ROOT_SOURCES=/build/zandrel
+root_sources=/build/zandrel
+export ZANDREL_ROOT_SOURCES=$root_sources
 
 host_tools=0
 pinned=""
@@ -82,33 +83,39 @@ apt_options=()
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-root-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-export ZANDREL_SOURCE_ARCHIVE=$work/sources.tar ZANDREL_DIST=$work/dist
-export ZANDREL_PACKAGE_CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/zandrel-release-root
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/zandrel-release-root
+mkdir -p "$cache" build
+ln -s "$cache" "$work/cache"
 git ls-files -z | while IFS= read -r -d '' file; do
     if [[ -e $file ]]; then printf '%s\0' "$file"; fi # not one deleted in the work tree
 done | tar --null -T - --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
-    --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$ZANDREL_SOURCE_ARCHIVE"
-mkdir -p "$ZANDREL_DIST" build "$ZANDREL_PACKAGE_CACHE"
-log=build/release-root.log
+    --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$work/sources.tar"
+log=$PWD/build/release-root.log
+mode=root
+((EUID == 0)) || mode=unshare
 
 echo "== release: a root of Debian $suite from $ZANDREL_ROOT_MIRROR ($variant, ${#includes[@]} packages named; log: $log)"
 export ZANDREL_STARTED=$(date +%s)
-if mmdebstrap --variant="$variant" --architectures="$architectures" --include="$(IFS=,; echo "${includes[*]}")" \
-    "${apt_options[@]}" --skip=essential/unlink \
-    --setup-hook='mkdir -p "$1/var/cache/apt/archives" && cp -R "$ZANDREL_PACKAGE_CACHE/." "$1/var/cache/apt/archives/"' \
+# Files cross between this machine and the root by mmdebstrap's own hooks
+# (sync-in, tar-in, sync-out): in unshare mode only they may write here. Their
+# outside paths are relative to $work.
+if (cd "$work" && mmdebstrap --mode="$mode" --variant="$variant" --architectures="$architectures" \
+    --include="$(IFS=,; echo "${includes[*]}")" "${apt_options[@]}" --skip=essential/unlink \
+    --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
+    --setup-hook='sync-in cache /var/cache/apt/archives' \
     --customize-hook='echo "== release: the root took $(($(date +%s) - ZANDREL_STARTED)) s"' \
-    --customize-hook='rm -rf "$ZANDREL_PACKAGE_CACHE" && mkdir "$ZANDREL_PACKAGE_CACHE" &&
-        cp "$1"/var/cache/apt/archives/*.deb "$ZANDREL_PACKAGE_CACHE/"' \
-    --customize-hook='mkdir -p "$1$ZANDREL_ROOT_SOURCES" && tar -xf "$ZANDREL_SOURCE_ARCHIVE" -C "$1$ZANDREL_ROOT_SOURCES"' \
+    --customize-hook='sync-out /var/cache/apt/archives new-cache' \
+    --customize-hook='mkdir -p "$1$ZANDREL_ROOT_SOURCES"' \
+    --customize-hook="tar-in sources.tar $root_sources" \
     --customize-hook='chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC0 \
         SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" ZANDREL_COMMIT="$ZANDREL_COMMIT" \
         ZANDREL_ROOT_SUITE="$ZANDREL_ROOT_SUITE" ZANDREL_ROOT_MIRROR="$ZANDREL_ROOT_MIRROR" \
         sh -c "umask 022 && cd $ZANDREL_ROOT_SOURCES && exec bash scripts/release-artefacts.sh"' \
-    --customize-hook='cp -R "$1$ZANDREL_ROOT_SOURCES/dist/." "$ZANDREL_DIST/"' \
-    "$suite" /dev/null "$ZANDREL_ROOT_MIRROR" 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }
+    --customize-hook="sync-out $root_sources/dist dist" \
+    "$suite" /dev/null "$ZANDREL_ROOT_MIRROR") 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }
 then
-    # Only a whole release replaces the last one.
-    rm -rf dist && cp -R "$ZANDREL_DIST" dist
+    # Only a whole release replaces the last one; the cache keeps this root's packages alone.
+    rm -rf dist "$cache" && cp -R "$work/dist" dist && cp -R "$work/new-cache" "$cache"
     echo "== release: done in $(($(date +%s) - ZANDREL_STARTED)) s"
     cat dist/SHA256SUMS
     exit 0
