@@ -8,11 +8,13 @@
 # packages alone. BUILDINFO lists every package with its version: enough to
 # make the same root again on any Linux (scripts/check-release.sh does).
 #
-# mmdebstrap runs in its root mode where this script runs as root (chroot and
-# mounts, which work inside a chroot or container too, as in CI), and in its
-# unshare mode otherwise, which needs unprivileged user namespaces; both make
-# the same root. Downloaded packages are kept for the next run in
-# ~/.cache/zandrel-release-root; apt checks each against the archive's index.
+# mmdebstrap runs in its root mode where this script runs as root: chroot and
+# mounts, which work inside a chroot or container too, as in CI. Any other
+# user gets its unshare mode, which needs unprivileged user namespaces,
+# newuidmap (Debian's uidmap) and the user's subordinate ids in /etc/subuid
+# and /etc/subgid. Both make the same root and the same bytes. Downloaded
+# packages are kept for the next run in ~/.cache/zandrel-release-root; apt
+# checks each against the archive's index.
 #
 #   scripts/release.sh                       the release as it is published
 #   ZANDREL_MIRROR=URL scripts/release.sh    packages from another Debian mirror
