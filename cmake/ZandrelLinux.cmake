@@ -24,15 +24,23 @@ if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
     return()
 endif()
 
+# 64-bit file offsets whatever the C library's default, so that a 32-bit
+# program opens and reads files past 2 GiB (musl has nothing else).
+add_compile_definitions(_FILE_OFFSET_BITS=64)
+
 include(CheckCXXSourceCompiles)
 set(ZANDREL_PROBE_PROGRAM "#include <cstdio>\nint main() { return std::puts(\"\"); }")
 
 if(ZANDREL_STATIC AND NOT ZANDREL_SANITIZE AND ZANDREL_MUSL AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-    # Debian's musl (musl-tools, or musl-dev:arm64 for the cross build) brings
+    # Debian's musl (musl-tools, or musl-dev:ARCH for a cross build) brings
     # a GCC driver file that points GCC at its headers, start files and
-    # libraries; compiling and linking both take it.
-    set(ZANDREL_MUSL_DRIVER_FILE /usr/lib/${CMAKE_SYSTEM_PROCESSOR}-linux-musl/musl-gcc.specs)
-    if(EXISTS ${ZANDREL_MUSL_DRIVER_FILE})
+    # libraries; compiling and linking both take it. A cross target names its
+    # folder (cmake/linux-targets.txt), or none where Debian has no musl.
+    if(NOT DEFINED ZANDREL_MUSL_FOLDER)
+        set(ZANDREL_MUSL_FOLDER ${CMAKE_SYSTEM_PROCESSOR}-linux-musl)
+    endif()
+    set(ZANDREL_MUSL_DRIVER_FILE /usr/lib/${ZANDREL_MUSL_FOLDER}/musl-gcc.specs)
+    if(ZANDREL_MUSL_FOLDER AND EXISTS ${ZANDREL_MUSL_DRIVER_FILE})
         set(ZANDREL_MUSL_DRIVER_OPTION -specs=${ZANDREL_MUSL_DRIVER_FILE})
         # It drops every standard include folder, the C++ library's too.
         # The program needs only the C headers and the freestanding ones, but

@@ -111,10 +111,15 @@ with an expected value, with the verdict in the exit code. Its output and exit
 codes never change, so build and release scripts that check firmware and other
 binary images can rely on them byte for byte.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Debian's names for the processors.
-if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
-elseif(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+# Debian's names for the processor: a cross target's from
+# cmake/linux-targets.txt, where one program may serve more than one (32-bit
+# ARM: armel and armhf). The first is CPack's; scripts/release-artefacts.sh
+# makes a package for each, with cpack -D CPACK_DEBIAN_PACKAGE_ARCHITECTURE=.
+if(NOT ZANDREL_DEBIAN_ARCHITECTURES AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+    set(ZANDREL_DEBIAN_ARCHITECTURES amd64)
+endif()
+set(ZANDREL_PACKAGE_ARCHITECTURES "${ZANDREL_DEBIAN_ARCHITECTURES}" CACHE INTERNAL "")
+if(ZANDREL_DEBIAN_ARCHITECTURES)
+    list(GET ZANDREL_DEBIAN_ARCHITECTURES 0 CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
 endif()
 include(CPack)

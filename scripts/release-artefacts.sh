@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes every release artefact into dist/ with the tools of the system it runs
 # on: inside the release root, where scripts/release.sh runs it, or here with
-# `scripts/release.sh --host-tools`. The Linux tarballs (x86-64, aarch64), the
-# Windows zip, the Debian packages (amd64, arm64), BUILDINFO, a .sha256 beside
+# `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each of
+# cmake/linux-targets.txt), the Windows zip, the Debian packages (one for
+# each Debian architecture), BUILDINFO, a .sha256 beside
 # each and SHA256SUMS over all. Time stamps are the commit's, owners 0, modes
 # 0755 and 0644, entries in name order, whatever the folder and the umask.
 # Needs SOURCE_DATE_EPOCH and ZANDREL_COMMIT; in the root, ZANDREL_ROOT_SUITE
@@ -47,27 +48,42 @@ with zipfile.ZipFile(archive, "w") as zipped:
 PYTHON
 }
 
-for preset in release aarch64 windows; do
-    step "$preset: build the program"
+# Each program: its preset, and for a cross-built one its target.
+programs=("release -" "windows -")
+while read -r target rest; do
+    programs+=("cross $target")
+done < <(grep -v '^#' cmake/linux-targets.txt)
+
+for program in "${programs[@]}"; do
+    read -r preset target <<<"$program"
+    [[ $target == - ]] && target=""
+    export ZANDREL_TARGET=$target
+    build=build/${target:-$preset}
+    step "${target:-$preset}: build the program"
     # Only the program and its documents: no tests, whose tools the root lacks.
     cmake --preset "$preset" -DZANDREL_BUILD_TESTS=OFF -DZANDREL_BUILD_BENCH=OFF >/dev/null
     targets=(Zandrel)
     [[ $preset != windows ]] && targets+=(zandrel_compressed_documents)
     cmake --build --preset "$preset" --target "${targets[@]}" >/dev/null
-    name=$(sed -n 's/^ZANDREL_ARCHIVE_NAME:INTERNAL=//p' "build/$preset/CMakeCache.txt")
-    cmake --install "build/$preset" --prefix "$stage/$name" >/dev/null
+    name=$(sed -n 's/^ZANDREL_ARCHIVE_NAME:INTERNAL=//p' "$build/CMakeCache.txt")
+    cmake --install "$build" --prefix "$stage/$name" >/dev/null
     if [[ $preset == windows ]]; then
-        step "$preset: $name.zip"
+        step "${target:-$preset}: $name.zip"
         zip_folder "$name"
-    else
-        step "$preset: $name.tar.gz and the Debian package"
-        tar_gz "$name"
-        rm -rf "build/$preset/package"
+        continue
+    fi
+    step "${target:-$preset}: $name.tar.gz and the Debian packages"
+    tar_gz "$name"
+    # One package for each Debian architecture the program serves (32-bit
+    # ARM: armel and armhf alike).
+    architectures=$(sed -n 's/^ZANDREL_PACKAGE_ARCHITECTURES:INTERNAL=//p' "$build/CMakeCache.txt")
+    for architecture in ${architectures//;/ }; do
+        rm -rf "$build/package"
         # CPack's folders and the modes in the package's own headers follow
         # the umask; the tarball's modes are set above.
-        (umask 022 && cpack --preset "$preset" >/dev/null)
-        cp "build/$preset/package/"*.deb dist/
-    fi
+        (umask 022 && cpack --preset "$preset" -D CPACK_DEBIAN_PACKAGE_ARCHITECTURE="$architecture" >/dev/null)
+        cp "$build/package/"*.deb dist/
+    done
 done
 
 step "BUILDINFO"

@@ -24,12 +24,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# What the release needs; apt adds what these depend on.
-root_packages=(cmake make g++ libc6-dev binutils musl-tools musl-dev:arm64
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-aarch64-linux-gnu
-    dpkg-dev file python3)
+# What the release needs; apt adds what these depend on. Each cross-built
+# program (cmake/linux-targets.txt) needs its cross compiler and, where Debian
+# has one, its musl, whose architecture the root then takes as a foreign one.
+root_packages=(cmake make g++ libc6-dev binutils musl-tools
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev file python3)
 suite=bookworm
-architectures=amd64,arm64
+architectures=amd64
+while read -r target triplet musl qemu processor debian; do
+    root_packages+=("g++-$triplet")
+    if [[ $musl != - ]]; then
+        root_packages+=("musl-dev:${debian%%,*}")
+        architectures+=",${debian%%,*}"
+    fi
+done < <(grep -v '^#' cmake/linux-targets.txt)
 default_mirror=http://deb.debian.org/debian
 export ZANDREL_ROOT_SOURCES=/build/zandrel
 

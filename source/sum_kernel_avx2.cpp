@@ -1,5 +1,7 @@
 #include "sum_kernels.hpp"
 
+#include "cpu_check.hpp"
+
 #if ZANDREL_HAVE_AVX2
 
 #include <immintrin.h>
@@ -21,30 +23,25 @@
 
 namespace {
 
-struct CpuidRegisters {
-    unsigned eax, ebx, ecx, edx;
-};
-
 // Asked directly rather than through the compiler's processor model, whose
 // set-up runs a dozen cpuid at every start; a virtual machine traps each.
-CpuidRegisters cpuid(unsigned leaf, unsigned subleaf)
+CpuidAnswer cpuid(std::uint32_t leaf, std::uint32_t subleaf)
 {
 #if defined(_MSC_VER)
     int info[4];
     __cpuidex(info, static_cast<int>(leaf), static_cast<int>(subleaf));
-    return {static_cast<unsigned>(info[0]), static_cast<unsigned>(info[1]), static_cast<unsigned>(info[2]),
-            static_cast<unsigned>(info[3])};
+    return {static_cast<std::uint32_t>(info[0]), static_cast<std::uint32_t>(info[1]),
+            static_cast<std::uint32_t>(info[2]), static_cast<std::uint32_t>(info[3])};
 #else
-    CpuidRegisters registers{};
-    __cpuid_count(leaf, subleaf, registers.eax, registers.ebx, registers.ecx, registers.edx);
-    return registers;
+    CpuidAnswer answer{};
+    __cpuid_count(leaf, subleaf, answer.eax, answer.ebx, answer.ecx, answer.edx);
+    return answer;
 #endif
 }
 
-// Which register states the system saves; call only where OSXSAVE is set.
-ZANDREL_TARGET_XSAVE unsigned extended_control_register_0()
+ZANDREL_TARGET_XSAVE std::uint64_t xgetbv(std::uint32_t control_register)
 {
-    return static_cast<unsigned>(_xgetbv(0));
+    return static_cast<std::uint64_t>(_xgetbv(control_register));
 }
 
 constexpr std::size_t kVectorBytes = 32;
@@ -86,26 +83,7 @@ ZANDREL_TARGET_AVX2 std::uint32_t sum_bytes_avx2(std::uint32_t sum, const unsign
 
 bool cpu_has_avx2()
 {
-    // The processor must have AVX2 and the system must save the YMM
-    // registers: OSXSAVE and AVX in leaf 1, XCR0 bits 1 and 2, then AVX2 in
-    // leaf 7.
-    constexpr unsigned kOsxsaveBit = 1u << 27;
-    constexpr unsigned kAvxBit = 1u << 28;
-    constexpr unsigned kXcr0SseAndYmmState = 6;
-    constexpr unsigned kAvx2Bit = 1u << 5;
-    constexpr unsigned kBasicInfoLeaf = 0;
-    constexpr unsigned kFeatureLeaf = 1;
-    constexpr unsigned kExtendedFeatureLeaf = 7;
-    CpuidRegisters registers = cpuid(kBasicInfoLeaf, 0);
-    if (registers.eax < kExtendedFeatureLeaf) {
-        return false;
-    }
-    registers = cpuid(kFeatureLeaf, 0);
-    if ((registers.ecx & kOsxsaveBit) == 0 || (registers.ecx & kAvxBit) == 0 ||
-        (extended_control_register_0() & kXcr0SseAndYmmState) != kXcr0SseAndYmmState) {
-        return false;
-    }
-    return (cpuid(kExtendedFeatureLeaf, 0).ebx & kAvx2Bit) != 0;
+    return avx2_usable(cpuid, xgetbv);
 }
 
 #endif
