@@ -1,5 +1,6 @@
 #include "byte_sum.hpp"
 
+#include "platform.hpp"
 #include "sum_kernels.hpp"
 
 #include <cstdio>
@@ -20,8 +21,7 @@ void close_input(std::FILE* stream)
 ByteSumResult sum_in_growing_requests(const char* file_name, std::size_t first_request_size,
                                       std::size_t request_size)
 {
-    // Binary mode, so that every byte (CR and 0x1A included) counts as stored.
-    std::FILE* stream = std::fopen(file_name, "rb");
+    std::FILE* stream = open_for_reading(file_name);
     if (stream == nullptr) {
         return {ByteSumOutcome::OpenFailed, 0};
     }

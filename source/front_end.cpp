@@ -1,6 +1,7 @@
 #include "front_end.hpp"
 
 #include "byte_sum.hpp"
+#include "platform.hpp"
 #include "rights_line.h"
 
 #include <algorithm>
@@ -135,7 +136,9 @@ struct Measurement {
 // Announces the file, sums it, and on failure prints why.
 Measurement measure_file(const char* file_name)
 {
-    (void)std::printf("- open file   %s\n", file_name);
+    put_text("- open file   ");
+    put_file_name(file_name);
+    put_text("\n");
     const ByteSumResult result = file_byte_sum(file_name);
     switch (result.outcome) {
     case ByteSumOutcome::Ok:

@@ -25,15 +25,21 @@ add_test(NAME wine_stop COMMAND ${wine_session} stop ${ZANDREL_WINESERVER})
 add_test(NAME end_to_end_wine
     COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_cases.py
         --exe $<TARGET_FILE:Zandrel> --wine ${ZANDREL_WINE})
+# The same table against the program as Windows 10 1809 and Server 2019 run
+# it, without the UTF-8 code page: names outside the system's code page too.
+add_test(NAME end_to_end_wine_without_utf8_code_page
+    COMMAND Python3::Interpreter ${CMAKE_CURRENT_SOURCE_DIR}/e2e/run_cases.py
+        --exe $<TARGET_FILE:Zandrel_without_utf8_code_page> --wine ${ZANDREL_WINE})
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
-set_tests_properties(end_to_end_wine PROPERTIES FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 300)
+set_tests_properties(end_to_end_wine end_to_end_wine_without_utf8_code_page PROPERTIES
+    FIXTURES_REQUIRED wine LABELS e2e TIMEOUT 300)
 
 # The README's batch idioms, run by wine's cmd from the program's folder.
 configure_file(windows/batch_usage.bat ${CMAKE_BINARY_DIR}/batch_usage.bat COPYONLY)
 add_test(NAME batch_usage_wine COMMAND ${ZANDREL_WINE} cmd /c batch_usage.bat WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
 set_tests_properties(batch_usage_wine PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
-set_tests_properties(wine_start wine_stop end_to_end_wine batch_usage_wine PROPERTIES
+set_tests_properties(wine_start wine_stop end_to_end_wine end_to_end_wine_without_utf8_code_page batch_usage_wine PROPERTIES
     ENVIRONMENT "${wine_environment}")
 
 # The unit tests too, under wine.

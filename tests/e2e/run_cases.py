@@ -8,6 +8,7 @@ run too and must match byte for byte."""
 
 import argparse
 import os
+import pty
 import re
 import subprocess
 import sys
@@ -50,6 +51,9 @@ def data(text):
 
 
 UNICODE_NAME = "ユニ.bin"
+CYRILLIC_NAME = "Данные.bin"
+SUPPLEMENTARY_NAME = "\U0001F600.bin"  # outside the Basic Multilingual Plane: a surrogate pair in UTF-16
+LONG_PATH_NAME = "/".join(["p" * 100] * 3) + "/long.bin"  # with the folder, past Windows' 260
 NEWLINE_NAME = "two\nlines.bin"
 PERCENT_NAME = "100%s%n%x.bin"
 BLANK_NAME = "name with blanks.bin"
@@ -68,6 +72,9 @@ FIXTURES = {
     BLANK_NAME: b"abc",
     PERCENT_NAME: b"abc",
     UNICODE_NAME: b"abc",
+    CYRILLIC_NAME: b"abc",
+    SUPPLEMENTARY_NAME: b"abc",
+    LONG_PATH_NAME: b"abc",
 }
 POSIX_ONLY_FIXTURES = {NEWLINE_NAME: b"abc"}
 
@@ -78,7 +85,7 @@ class Case:
     args: list
     stdout: bytes  # None: not captured (stdout goes elsewhere)
     code: int
-    stdout_target: str = "pipe"  # "pipe", "full" (/dev/full) or "closed"
+    stdout_target: str = "pipe"  # "pipe", "full" (/dev/full), "closed" or "console" (a terminal)
     native_only: bool = False  # cannot be expressed on Windows
     wine_stdout: bytes = None  # where Windows rightly differs
     env: dict = field(default_factory=dict)
@@ -125,6 +132,9 @@ CASES = [
     Case("name with blanks", ["/r:8", BLANK_NAME], read_output(BLANK_NAME, "00000126"), 0),
     Case("name with % conversions", ["/r:8", PERCENT_NAME], read_output(PERCENT_NAME, "00000126"), 0),
     Case("name outside ASCII", ["/r:8", UNICODE_NAME], read_output(UNICODE_NAME, "00000126"), 0),
+    Case("Cyrillic name", ["/c:4", CYRILLIC_NAME, "126"], compare(CYRILLIC_NAME, "0126", "0126", PASS), 0),
+    Case("name outside the BMP", ["/r:8", SUPPLEMENTARY_NAME], read_output(SUPPLEMENTARY_NAME, "00000126"), 0),
+    Case("path longer than 260", ["/r:4", LONG_PATH_NAME], read_output(LONG_PATH_NAME, "0126"), 0),
     Case("name with a line feed", ["/r:8", NEWLINE_NAME], read_output(NEWLINE_NAME, "00000126"), 0,
          native_only=True),
     # Compares.
@@ -185,6 +195,8 @@ CASES = [
     Case("passing compare to a full disk", ["/c:8", "abc.bin", "126"], None, 1, stdout_target="full"),
     Case("help to a full disk", ["/?"], None, 1, stdout_target="full"),
     Case("read to a closed standard output", ["/r:8", "abc.bin"], None, 1, stdout_target="closed"),
+    # A terminal shows the name as typed; on Windows, whatever the console's code page.
+    Case("name shown at a console", ["/r:8", UNICODE_NAME], UNICODE_NAME.encode(), 0, stdout_target="console"),
     # Bytes above 0x7F: never a switch, and a name like any other.
     Case("switch with a high byte", [b"/r:\xb8", "abc.bin"], INVALID, 1, native_only=True),
     Case("high bytes in a name", ["/r:8", b"caf\xe9.bin"], announced(b"caf\xe9.bin") + OPEN_FAIL, 1,
@@ -264,7 +276,9 @@ def make_fixtures(folder, wine):
         fixtures.update(POSIX_ONLY_FIXTURES)
     for name, content in fixtures.items():
         # Names as UTF-8 bytes, whatever the locale says.
-        with open(os.path.join(os.fsencode(folder), name.encode()), "wb") as fixture:
+        path = os.path.join(os.fsencode(folder), name.encode())
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as fixture:
             fixture.write(content)
 
 
@@ -283,6 +297,24 @@ def run_case(case, command_prefix, folder, wine, alloc_failure_library):
         env["LD_PRELOAD"] = alloc_failure_library
     preexec = None
     stdout_file = None
+    if case.stdout_target == "console":
+        # The terminal's own control sequences come between the program's
+        # texts (wine's console moves the cursor for each blank): only the
+        # expected bytes are looked for.
+        terminal, program_side = pty.openpty()
+        completed = subprocess.run(command_prefix + args, cwd=folder, env=env, stdin=program_side,
+                                   stdout=program_side, stderr=program_side, timeout=60)
+        os.close(program_side)
+        shown = b""
+        try:
+            while chunk := os.read(terminal, 65536):  # EIO once all is read and the program gone
+                shown += chunk
+        except OSError:
+            pass
+        os.close(terminal)
+        if completed.returncode == case.code and case.stdout in shown:
+            return []
+        return [f"exit code {completed.returncode}, terminal showed {shown[:400]!r}, expected {case.stdout!r} in it"]
     if case.stdout_target == "pipe":
         stdout = subprocess.PIPE
     elif case.stdout_target == "full":
