@@ -49,14 +49,13 @@ PYTHON
 }
 
 # Each program: its preset, and for a cross-built one its target.
-programs=("release -" "windows -")
+programs=(release windows)
 while read -r target rest; do
     programs+=("cross $target")
 done < <(grep -v '^#' cmake/linux-targets.txt)
 
 for program in "${programs[@]}"; do
     read -r preset target <<<"$program"
-    [[ $target == - ]] && target=""
     export ZANDREL_TARGET=$target
     build=build/${target:-$preset}
     step "${target:-$preset}: build the program"

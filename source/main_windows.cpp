@@ -22,8 +22,7 @@ int wmain(int argc, wchar_t** argv)
     char* text = static_cast<char*>(block) + (count + 1) * sizeof(char*);
     for (std::size_t index = 0; index < count; ++index) {
         arguments[index] = text;
-        utf8_from_utf16(argv[index], text);
-        text += utf8_length(argv[index]) + 1;
+        text += utf8_from_utf16(argv[index], text) + 1;
     }
     arguments[count] = nullptr;
     const int exit_code = run_program(argc, arguments);

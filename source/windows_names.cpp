@@ -106,9 +106,14 @@ bool starts_with_drive(const wchar_t* path)
     return letter >= L'a' && letter <= L'z' && path[1] == L':';
 }
 
+// The prefixes, and room for the longer in front of the full path.
+constexpr const wchar_t* kVerbatimPrefix = L"\\\\?\\";
+constexpr const wchar_t* kVerbatimSharePrefix = L"\\\\?\\UNC"; // then the share's path, one backslash fewer
+constexpr std::size_t kPrefixRoom = 8;
+
 bool is_verbatim(const wchar_t* path)
 {
-    return std::wcsncmp(path, L"\\\\?\\", 4) == 0;
+    return std::wcsncmp(path, kVerbatimPrefix, std::wcslen(kVerbatimPrefix)) == 0;
 }
 
 // Code units of the root that begins an absolute path: "X:", or
@@ -179,11 +184,6 @@ void append_components(FullPath& full, const wchar_t* path)
     }
 }
 
-// The prefixes, and room for the longer in front of the full path.
-constexpr const wchar_t* kVerbatimPrefix = L"\\\\?\\";
-constexpr const wchar_t* kVerbatimSharePrefix = L"\\\\?\\UNC"; // then the share's path, one backslash fewer
-constexpr std::size_t kPrefixRoom = 8;
-
 } // namespace
 
 std::size_t utf8_length(const wchar_t* wide)
@@ -195,7 +195,7 @@ std::size_t utf8_length(const wchar_t* wide)
     return length;
 }
 
-void utf8_from_utf16(const wchar_t* wide, char* text)
+std::size_t utf8_from_utf16(const wchar_t* wide, char* text)
 {
     auto* out = reinterpret_cast<unsigned char*>(text);
     for (std::size_t units = 0; *wide != L'\0'; wide += units) {
@@ -214,6 +214,7 @@ void utf8_from_utf16(const wchar_t* wide, char* text)
         }
     }
     *out = '\0';
+    return static_cast<std::size_t>(out - reinterpret_cast<unsigned char*>(text));
 }
 
 std::size_t utf16_length(const char* text)

@@ -11,8 +11,9 @@
 
 // Bytes of UTF-8 for the NUL-terminated UTF-16 `wide`, the NUL not counted.
 std::size_t utf8_length(const wchar_t* wide);
-// Writes them, then a NUL, to `text`, which holds utf8_length(wide) + 1.
-void utf8_from_utf16(const wchar_t* wide, char* text);
+// Writes them, then a NUL, to `text`, which holds utf8_length(wide) + 1;
+// returns their count.
+std::size_t utf8_from_utf16(const wchar_t* wide, char* text);
 
 // Code units of UTF-16 for the NUL-terminated UTF-8 `text`, the NUL not
 // counted. Each byte that begins no character stands for U+FFFD.
