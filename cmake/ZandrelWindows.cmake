@@ -22,13 +22,14 @@ endif()
 # the build folder) and the link every Windows program of ours has.
 function(zandrel_windows_program target folder)
     # The resource script and the manifest carry the project's version.
+    set(ZANDREL_MANIFEST ${folder}/Zandrel.manifest)
     configure_file(${PROJECT_SOURCE_DIR}/source/Zandrel.rc.in ${folder}/Zandrel.rc @ONLY)
     target_sources(${target} PRIVATE ${folder}/Zandrel.rc)
-    # The resource compiler finds the manifest beside the script and the
-    # rights line among the sources, and rebuilds when the manifest changes.
+    # The resource compiler finds the rights line among the sources, and
+    # rebuilds when the manifest changes.
     set_source_files_properties(${folder}/Zandrel.rc TARGET_DIRECTORY ${target} PROPERTIES
-        INCLUDE_DIRECTORIES "${folder};${PROJECT_SOURCE_DIR}/source"
-        OBJECT_DEPENDS ${folder}/Zandrel.manifest)
+        INCLUDE_DIRECTORIES ${PROJECT_SOURCE_DIR}/source
+        OBJECT_DEPENDS ${ZANDREL_MANIFEST})
     if(MSVC)
         # The resource script carries the manifest; the linker must not add
         # its own. /Brepro: no link time stamp, so the same sources give the

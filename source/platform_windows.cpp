@@ -1,6 +1,7 @@
 // Windows holds names as UTF-16: the program opens them through the wide
-// functions, long ones by their \\?\ form, and shows them at a console as
-// UTF-16 too, whatever its code page. Redirected, a name is written as UTF-8.
+// functions, resolved as Windows resolves them, long ones by their \\?\ form,
+// and shows them at a console as UTF-16 too, whatever its code page.
+// Redirected, a name is written as UTF-8.
 #include "platform.hpp"
 
 #include "windows_names.hpp"
@@ -29,22 +30,43 @@ wchar_t* wide_name(const char* file_name)
     return wide;
 }
 
-// The current folder, in memory of the caller's to free; nullptr where none
-// could be had.
-wchar_t* current_folder()
+// The full path Windows makes of `name` (current folder, per-drive folders,
+// "." and "..", /, trailing dots and blanks, device names), in memory of the
+// caller's to free; nullptr where it cannot make one, or no memory is left.
+wchar_t* full_path(const wchar_t* name)
 {
-    // The length asked for counts the NUL; the folder may change between the
-    // two calls, so the second must fit.
-    const DWORD length = GetCurrentDirectoryW(0, nullptr);
-    wchar_t* folder = length > 0 ? allocate_units(length) : nullptr;
-    if (folder != nullptr) {
-        const DWORD written = GetCurrentDirectoryW(length, folder);
+    // The length asked for counts the NUL, the one written does not.
+    const DWORD length = GetFullPathNameW(name, 0, nullptr, nullptr);
+    wchar_t* full = length > 0 ? allocate_units(length) : nullptr;
+    if (full != nullptr) {
+        const DWORD written = GetFullPathNameW(name, length, full, nullptr);
         if (written == 0 || written >= length) {
-            std::free(folder);
+            std::free(full);
             return nullptr;
         }
     }
-    return folder;
+    return full;
+}
+
+// Opens `name` as Windows resolves it, a long full path by its long form.
+std::FILE* open_wide(const wchar_t* name)
+{
+    wchar_t* full = is_verbatim(name) ? nullptr : full_path(name);
+    if (full == nullptr || std::wcslen(full) < kShortPathLimit) {
+        // Taken as given: Windows makes the same full path of it itself, or
+        // reports why it cannot.
+        std::free(full);
+        return _wfopen(name, L"rb");
+    }
+    wchar_t* path = allocate_units(long_path_form_capacity(full));
+    std::FILE* stream = nullptr;
+    if (path != nullptr) {
+        long_path_form(full, path);
+        stream = _wfopen(path, L"rb");
+    }
+    std::free(path);
+    std::free(full);
+    return stream;
 }
 
 } // namespace
@@ -53,15 +75,7 @@ std::FILE* open_for_reading(const char* file_name)
 {
     // Memory that cannot be had for the name makes it one that cannot be opened.
     wchar_t* name = wide_name(file_name);
-    wchar_t* folder = current_folder();
-    wchar_t* path = (name != nullptr && folder != nullptr) ? allocate_units(path_to_open_capacity(name, folder)) : nullptr;
-    std::FILE* stream = nullptr;
-    if (path != nullptr) {
-        path_to_open(name, folder, path);
-        stream = _wfopen(path, L"rb");
-    }
-    std::free(path);
-    std::free(folder);
+    std::FILE* stream = name != nullptr ? open_wide(name) : nullptr;
     std::free(name);
     return stream;
 }

@@ -95,94 +95,22 @@ char32_t next_from_utf8(const unsigned char* text, std::size_t& bytes)
     return code_point;
 }
 
-bool is_separator(wchar_t unit)
+bool starts_with(const wchar_t* text, const wchar_t* prefix)
 {
-    return unit == L'\\' || unit == L'/';
+    return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
 }
 
-bool starts_with_drive(const wchar_t* path)
+bool starts_with_drive_root(const wchar_t* path)
 {
     const wchar_t letter = static_cast<wchar_t>(path[0] | 0x20);
-    return letter >= L'a' && letter <= L'z' && path[1] == L':';
+    return letter >= L'a' && letter <= L'z' && path[1] == L':' && path[2] == L'\\';
 }
 
-// The prefixes, and room for the longer in front of the full path.
 constexpr const wchar_t* kVerbatimPrefix = L"\\\\?\\";
+constexpr const wchar_t* kNtPrefix = L"\\\?\?\\"; // \??\ (escaped: ??\ would read as a trigraph)
+constexpr const wchar_t* kDevicePrefix = L"\\\\.\\";
+constexpr const wchar_t* kSharePrefix = L"\\\\";
 constexpr const wchar_t* kVerbatimSharePrefix = L"\\\\?\\UNC"; // then the share's path, one backslash fewer
-constexpr std::size_t kPrefixRoom = 8;
-
-bool is_verbatim(const wchar_t* path)
-{
-    return std::wcsncmp(path, kVerbatimPrefix, std::wcslen(kVerbatimPrefix)) == 0;
-}
-
-// Code units of the root that begins an absolute path: "X:", or
-// "\\server\share" for a share; 0 for a relative path.
-std::size_t root_length(const wchar_t* path)
-{
-    if (starts_with_drive(path)) {
-        return 2;
-    }
-    if (!is_separator(path[0]) || !is_separator(path[1])) {
-        return 0;
-    }
-    std::size_t length = 2;
-    for (int part = 0; part < 2 && path[length] != L'\0'; ++part) {
-        if (part == 1) {
-            ++length; // the separator between server and share
-        }
-        while (path[length] != L'\0' && !is_separator(path[length])) {
-            ++length;
-        }
-    }
-    return length;
-}
-
-// A full path under construction: the root, then each component after a \.
-struct FullPath {
-    wchar_t* units;
-    std::size_t length;
-    std::size_t root_end;
-};
-
-void set_root(FullPath& full, const wchar_t* path, std::size_t length)
-{
-    for (std::size_t index = 0; index < length; ++index) {
-        full.units[index] = is_separator(path[index]) ? L'\\' : path[index];
-    }
-    full.length = full.root_end = length;
-}
-
-// Appends the components of `path`: "." is dropped, ".." takes the last
-// one away, never the root.
-void append_components(FullPath& full, const wchar_t* path)
-{
-    while (*path != L'\0') {
-        const wchar_t* start = path;
-        while (*path != L'\0' && !is_separator(*path)) {
-            ++path;
-        }
-        const auto length = static_cast<std::size_t>(path - start);
-        if (*path != L'\0') {
-            ++path;
-        }
-        if (length == 0 || (length == 1 && start[0] == L'.')) {
-            continue;
-        }
-        if (length == 2 && start[0] == L'.' && start[1] == L'.') {
-            while (full.length > full.root_end && full.units[full.length - 1] != L'\\') {
-                --full.length;
-            }
-            if (full.length > full.root_end) {
-                --full.length;
-            }
-            continue;
-        }
-        full.units[full.length++] = L'\\';
-        std::memcpy(full.units + full.length, start, length * sizeof(wchar_t));
-        full.length += length;
-    }
-}
 
 } // namespace
 
@@ -255,48 +183,32 @@ void mark_unpaired_surrogates(char* text)
     }
 }
 
-std::size_t path_to_open_capacity(const wchar_t* name, const wchar_t* current_folder)
+bool is_verbatim(const wchar_t* name)
 {
-    // The prefix, the folder, a \, the name, a \ after a bare root, the NUL.
-    return kPrefixRoom + std::wcslen(current_folder) + 1 + std::wcslen(name) + 2;
+    return starts_with(name, kVerbatimPrefix) || starts_with(name, kNtPrefix);
 }
 
-void path_to_open(const wchar_t* name, const wchar_t* current_folder, wchar_t* path)
+std::size_t long_path_form_capacity(const wchar_t* full_path)
 {
-    if (is_verbatim(name)) {
-        std::wcscpy(path, name);
-        return;
-    }
-    FullPath full{path + kPrefixRoom, 0, 0};
-    const std::size_t name_root = root_length(name);
-    const bool drive_relative = name_root == 2 && !is_separator(name[2]); // "X:name"
-    const bool same_drive = drive_relative && starts_with_drive(current_folder) &&
-                            (name[0] | 0x20) == (current_folder[0] | 0x20);
-    if (name_root > 0 && !same_drive) {
-        set_root(full, name, name_root);
-        append_components(full, name + name_root);
-    } else {
-        // From the current folder: all of it for a relative name, its root
-        // alone for one that starts with a \.
-        set_root(full, current_folder, root_length(current_folder));
-        if (same_drive || !is_separator(name[0])) {
-            append_components(full, current_folder + full.root_end);
-        }
-        append_components(full, name + (same_drive ? 2 : 0));
-    }
-    if (full.length == full.root_end) {
-        full.units[full.length++] = L'\\';
-    }
-    full.units[full.length] = L'\0';
+    return std::wcslen(kVerbatimSharePrefix) + std::wcslen(full_path) + 1;
+}
 
-    if (full.length < kShortPathLimit) {
-        std::wcscpy(path, name); // Windows opens it as it is, and resolves it as usual
-        return;
+void long_path_form(const wchar_t* full_path, wchar_t* path)
+{
+    // What goes in front, in the place of how many units of the full path.
+    const wchar_t* prefix = L"";
+    std::size_t replaced = 0;
+    if (is_verbatim(full_path)) {
+        // The system's own long form already.
+    } else if (starts_with(full_path, kDevicePrefix)) {
+        prefix = kVerbatimPrefix;
+        replaced = std::wcslen(kDevicePrefix);
+    } else if (starts_with(full_path, kSharePrefix)) {
+        prefix = kVerbatimSharePrefix;
+        replaced = 1;
+    } else if (starts_with_drive_root(full_path)) {
+        prefix = kVerbatimPrefix;
     }
-    const bool share = full.units[0] == L'\\';
-    const wchar_t* prefix = share ? kVerbatimSharePrefix : kVerbatimPrefix;
-    const std::size_t prefix_length = std::wcslen(prefix);
-    const std::size_t skipped = share ? 1 : 0; // \\server\share becomes \\?\UNC\server\share
-    std::memmove(path + prefix_length, full.units + skipped, (full.length - skipped + 1) * sizeof(wchar_t));
-    std::memcpy(path, prefix, prefix_length * sizeof(wchar_t));
+    std::wcscpy(path, prefix);
+    std::wcscat(path, full_path + replaced);
 }

@@ -1,6 +1,7 @@
 // File names on Windows: UTF-16, as the system holds them, and the UTF-8
-// text that the front end and the engine carry. Plain code on code units, so
-// that it is the same and is tested on every system.
+// text that the front end and the engine carry; and the form that opens a long
+// path. Plain code on code units, so that it is the same and is tested on
+// every system. The system itself makes a name's full path.
 //
 // An unpaired surrogate, which NTFS allows in a name, is carried as the
 // three bytes that UTF-8 would give its value (as WTF-8 does), so that the
@@ -25,16 +26,18 @@ void utf16_from_utf8(const char* text, wchar_t* wide);
 // three bytes): UTF-8 proper has no form for one, so this is what is shown.
 void mark_unpaired_surrogates(char* text);
 
-// Paths of this many code units or more open only in their \\?\ form where
-// the system's long-path setting is off (MAX_PATH, which counts the NUL).
+// A full path of this many code units or more opens only in its long form
+// where the system's long-path setting is off (MAX_PATH, which counts the NUL).
 constexpr std::size_t kShortPathLimit = 260;
 
-// Code units that path_to_open may write for these two, the NUL included.
-std::size_t path_to_open_capacity(const wchar_t* name, const wchar_t* current_folder);
-// The path to open the file `name` by: `name` itself where its full path is
-// short, else the full path in its \\?\ form (\\?\UNC\ for a share), which
-// opens on every Windows 10 and 11 without the long-path setting. The full
-// path is made as Windows makes it: a relative name taken from the current
-// folder (an absolute one), / read as \, "." and ".." resolved. A name
-// already in \\?\ form is left as it is.
-void path_to_open(const wchar_t* name, const wchar_t* current_folder, wchar_t* path);
+// True for a name in the \\?\ or \??\ form, which the system takes as it
+// is, without making it a full path first.
+bool is_verbatim(const wchar_t* name);
+
+// Code units that long_path_form may write for `full_path`, the NUL included.
+std::size_t long_path_form_capacity(const wchar_t* full_path);
+// The form in which a full path (as GetFullPathNameW gives it) opens on every
+// Windows 10 and 11, whatever its length: X:\... becomes \\?\X:\..., a share
+// \\server\share\... becomes \\?\UNC\server\share\..., a device path \\.\...
+// becomes \\?\...; one in \\?\ or \??\ form, or of any other kind, stays.
+void long_path_form(const wchar_t* full_path, wchar_t* path);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -51,42 +52,25 @@ TEST(WindowsNames, ConvertBothWaysExactly)
     EXPECT_EQ(utf16("\xC0\xAF|\xF4\x90\x80\x80|\xE3\x83|\xFF"), L"\xFFFD\xFFFD|\xFFFD\xFFFD\xFFFD\xFFFD|\xFFFD\xFFFD|\xFFFD");
 }
 
-TEST(WindowsNames, LongPathsOpenByTheirVerbatimForm)
+// Full paths as GetFullPathNameW gives them, and the form each opens by.
+TEST(WindowsNames, LongPathFormIsTheSystemsVerbatimForm)
 {
-    const std::wstring d(255, L'd'); // the longest name NTFS allows: any path through it is long
-    struct Case {
-        const char* label;
-        std::wstring name, folder, opened;
+    const std::wstring tail = L"\\" + std::wstring(300, L'd') + L"\\a.bin";
+    const std::wstring nt = L"\\\?\?\\"; // \??\, its ? escaped so that no trigraph is read
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {L"C:" + tail, L"\\\\?\\C:" + tail},
+        {L"\\\\server\\share" + tail, L"\\\\?\\UNC\\server\\share" + tail},
+        {L"\\\\.\\C:" + tail, L"\\\\?\\C:" + tail},
+        {L"\\\\?\\C:" + tail, L"\\\\?\\C:" + tail},
+        {nt + L"C:" + tail, nt + L"C:" + tail},
     };
-    const Case cases[] = {
-        {"short drive path", L"C:\\dir\\a.bin", L"D:\\", L"C:\\dir\\a.bin"},
-        {"short relative name", L"..\\a.bin", L"C:\\work", L"..\\a.bin"},
-        {"drive path", L"C:\\" + d + L"\\a.bin", L"D:\\", L"\\\\?\\C:\\" + d + L"\\a.bin"},
-        {"share", L"\\\\server\\share\\" + d + L"\\a.bin", L"C:\\", L"\\\\?\\UNC\\server\\share\\" + d + L"\\a.bin"},
-        {"relative name", L"a.bin", L"C:\\" + d, L"\\\\?\\C:\\" + d + L"\\a.bin"},
-        {"relative name in a share", L"a.bin", L"\\\\srv\\sh\\" + d, L"\\\\?\\UNC\\srv\\sh\\" + d + L"\\a.bin"},
-        {"rooted name", L"\\" + d + L"\\a.bin", L"D:\\work", L"\\\\?\\D:\\" + d + L"\\a.bin"},
-        {"same drive, relative", L"c:" + d, L"C:\\w", L"\\\\?\\C:\\w\\" + d},
-        {"other drive, relative", L"E:" + d + L"\\a", L"C:\\w", L"\\\\?\\E:\\" + d + L"\\a"},
-        {". and ..", L"..\\x\\.\\" + d + L"\\..\\" + d + L"\\a.bin", L"C:\\a\\b",
-         L"\\\\?\\C:\\a\\x\\" + d + L"\\a.bin"},
-        {".. past the root", L"..\\..\\..\\" + d + L"\\a", L"C:\\a", L"\\\\?\\C:\\" + d + L"\\a"},
-        {"forward slashes", L"C:/" + d + L"//a.bin", L"D:\\", L"\\\\?\\C:\\" + d + L"\\a.bin"},
-        {"forward slashes to a share", L"//srv/sh/" + d, L"C:\\", L"\\\\?\\UNC\\srv\\sh\\" + d},
-        {"already verbatim", L"\\\\?\\C:\\" + d + L"\\.\\a.bin", L"D:\\", L"\\\\?\\C:\\" + d + L"\\.\\a.bin"},
-    };
-    for (const Case& test_case : cases) {
-        std::vector<wchar_t> path(path_to_open_capacity(test_case.name.c_str(), test_case.folder.c_str()));
-        path_to_open(test_case.name.c_str(), test_case.folder.c_str(), path.data());
-        EXPECT_EQ(std::wstring(path.data()), test_case.opened) << test_case.label;
+    for (const auto& [full, opened] : cases) {
+        std::vector<wchar_t> path(long_path_form_capacity(full.c_str()));
+        long_path_form(full.c_str(), path.data());
+        EXPECT_EQ(std::wstring(path.data()), opened);
     }
-    // The limit: a full path of 259 units opens as it is, of 260 by its verbatim form.
-    const std::wstring folder = L"C:\\" + std::wstring(kShortPathLimit - 9, L'f'); // 254 units
-    std::vector<wchar_t> path(path_to_open_capacity(L"abcd", folder.c_str()));
-    path_to_open(L"abcd", folder.c_str(), path.data());
-    EXPECT_EQ(std::wstring(path.data()), L"abcd");
-    path_to_open(L"abcde", folder.c_str(), path.data());
-    EXPECT_EQ(std::wstring(path.data()), L"\\\\?\\" + folder + L"\\abcde");
+    EXPECT_TRUE(is_verbatim(L"\\\\?\\C:\\a.") && is_verbatim((nt + L"C:\\a.").c_str()));
+    EXPECT_FALSE(is_verbatim(L"\\\\.\\C:\\a") || is_verbatim(L"//?/C:/a") || is_verbatim(L"C:\\a"));
 }
 
 } // namespace

@@ -5,6 +5,9 @@ set(ZANDREL_PEFILE_PYTHON /usr/bin/python3 CACHE FILEPATH "A Python 3 that has p
 add_test(NAME windows_executable
     COMMAND ${ZANDREL_PEFILE_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py $<TARGET_FILE:Zandrel>
         ${PROJECT_VERSION})
+add_test(NAME windows_executable_without_utf8_code_page
+    COMMAND ${ZANDREL_PEFILE_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py
+        $<TARGET_FILE:Zandrel_without_utf8_code_page> ${PROJECT_VERSION} --without-utf8-code-page)
 
 find_program(ZANDREL_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(ZANDREL_WINESERVER NAMES wineserver PATHS /usr/lib/wine)

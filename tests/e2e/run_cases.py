@@ -53,7 +53,13 @@ def data(text):
 UNICODE_NAME = "ユニ.bin"
 CYRILLIC_NAME = "Данные.bin"
 SUPPLEMENTARY_NAME = "\U0001F600.bin"  # outside the Basic Multilingual Plane: a surrogate pair in UTF-16
-LONG_PATH_NAME = "/".join(["p" * 100] * 3) + "/long.bin"  # with the folder, past Windows' 260
+LONG_FOLDER = "/".join(["p" * 100] * 3)
+LONG_PATH_NAME = LONG_FOLDER + "/long.bin"  # with the folder, past Windows' 260
+# Where the Windows form of the run's folder goes (Z:\tmp\...), in a name.
+FOLDER = "<FOLDER>"
+# The folder some cases run in: the shortest from which a bare NUL would pass
+# 260 units if the program made its full path itself.
+DEEP_FOLDER_UNITS = 256
 NEWLINE_NAME = "two\nlines.bin"
 PERCENT_NAME = "100%s%n%x.bin"
 BLANK_NAME = "name with blanks.bin"
@@ -75,6 +81,8 @@ FIXTURES = {
     CYRILLIC_NAME: b"abc",
     SUPPLEMENTARY_NAME: b"abc",
     LONG_PATH_NAME: b"abc",
+    LONG_FOLDER + "/G": b"G",
+    LONG_FOLDER + "/G.": b"G.",  # one Windows never opens by that name
 }
 POSIX_ONLY_FIXTURES = {NEWLINE_NAME: b"abc"}
 
@@ -87,6 +95,8 @@ class Case:
     code: int
     stdout_target: str = "pipe"  # "pipe", "full" (/dev/full), "closed" or "console" (a terminal)
     native_only: bool = False  # cannot be expressed on Windows
+    windows_only: bool = False  # a name only Windows resolves so
+    in_deep_folder: bool = False  # run from the folder of DEEP_FOLDER_UNITS
     wine_stdout: bytes = None  # where Windows rightly differs
     env: dict = field(default_factory=dict)
     needs_alloc_failure: bool = False
@@ -135,6 +145,29 @@ CASES = [
     Case("Cyrillic name", ["/c:4", CYRILLIC_NAME, "126"], compare(CYRILLIC_NAME, "0126", "0126", PASS), 0),
     Case("name outside the BMP", ["/r:8", SUPPLEMENTARY_NAME], read_output(SUPPLEMENTARY_NAME, "00000126"), 0),
     Case("path longer than 260", ["/r:4", LONG_PATH_NAME], read_output(LONG_PATH_NAME, "0126"), 0),
+    # Names resolved as Windows resolves them, a long one too: trailing dots
+    # and blanks dropped, device and \\?\ forms and NUL understood. Wine
+    # cannot show the rest: it opens plain paths past 260 units anyway, starts
+    # no program from a folder of 260 or more, stores no unpaired surrogate,
+    # and a drive-relative name (D:name) would need a second drive.
+    Case("long path, trailing dot", ["/r:8", LONG_PATH_NAME + "."], read_output(LONG_PATH_NAME + ".", "00000126"), 0,
+         windows_only=True),
+    Case("long path, trailing blank", ["/r:8", LONG_PATH_NAME + " "], read_output(LONG_PATH_NAME + " ", "00000126"),
+         0, windows_only=True),
+    Case("long path, folder ending in a dot", ["/r:8", LONG_PATH_NAME.replace("/", "./", 1)],
+         read_output(LONG_PATH_NAME.replace("/", "./", 1), "00000126"), 0, windows_only=True),
+    Case("long path, G beside a literal G.", ["/r:8", LONG_FOLDER + "/G."],
+         read_output(LONG_FOLDER + "/G.", "00000047"), 0, windows_only=True),
+    Case("long path, trailing backslash", ["/r:8", LONG_PATH_NAME + "\\"], announced(LONG_PATH_NAME + "\\") + OPEN_FAIL,
+         1, windows_only=True),
+    Case("long device path", ["/r:8", f"\\\\.\\{FOLDER}\\{LONG_PATH_NAME}"],
+         read_output(f"\\\\.\\{FOLDER}\\{LONG_PATH_NAME}", "00000126"), 0, windows_only=True),
+    Case("long //?/ path", ["/r:8", f"//?/{FOLDER}/{LONG_PATH_NAME}"],
+         read_output(f"//?/{FOLDER}/{LONG_PATH_NAME}", "00000126"), 0, windows_only=True),
+    Case("NUL from a deep folder", ["/r:8", "NUL"], read_output("NUL", "00000000"), 0, windows_only=True,
+         in_deep_folder=True),
+    Case("259 units and a trailing dot", ["/r:8", "ab."], read_output("ab.", "000000c3"), 0, windows_only=True,
+         in_deep_folder=True),
     Case("name with a line feed", ["/r:8", NEWLINE_NAME], read_output(NEWLINE_NAME, "00000126"), 0,
          native_only=True),
     # Compares.
@@ -270,10 +303,21 @@ def check_documents(exe, manual_page, folder):
     return ran, failures
 
 
+def windows_folder(folder):
+    """The folder as a Windows program under wine sees it: on drive Z:."""
+    return "Z:" + str(folder).replace("/", "\\")
+
+
+def deep_folder(folder):
+    """A folder in `folder` whose Windows path is DEEP_FOLDER_UNITS long."""
+    return "q" * (DEEP_FOLDER_UNITS - len(windows_folder(folder)) - 1)
+
+
 def make_fixtures(folder, wine):
     fixtures = dict(FIXTURES)
     if not wine:
         fixtures.update(POSIX_ONLY_FIXTURES)
+    fixtures[deep_folder(folder) + "/ab"] = b"ab"
     for name, content in fixtures.items():
         # Names as UTF-8 bytes, whatever the locale says.
         path = os.path.join(os.fsencode(folder), name.encode())
@@ -290,7 +334,10 @@ def make_large_fixture(folder):
 
 
 def run_case(case, command_prefix, folder, wine, alloc_failure_library):
-    args = [a if isinstance(a, bytes) else a.encode() for a in case.args]
+    named_folder = windows_folder(folder).encode()
+    args = [(a if isinstance(a, bytes) else a.encode()).replace(FOLDER.encode(), named_folder) for a in case.args]
+    if case.in_deep_folder:
+        folder = folder / deep_folder(folder)
     env = dict(os.environ)
     env.update(case.env)
     if case.needs_alloc_failure:
@@ -334,7 +381,7 @@ def run_case(case, command_prefix, folder, wine, alloc_failure_library):
 
     expected = case.wine_stdout if (wine and case.wine_stdout is not None) else case.stdout
     if wine and expected is not None:
-        expected = expected.replace(b"\n", b"\r\n")
+        expected = expected.replace(b"\n", b"\r\n").replace(FOLDER.encode(), named_folder)
     problems = []
     if completed.returncode != case.code:
         problems.append(f"exit code {completed.returncode}, expected {case.code}")
@@ -368,7 +415,7 @@ def main():
         if options.large:
             make_large_fixture(folder)
         for case in CASES + ([LARGE_CASE] if options.large else []):
-            if (wine and case.native_only) or (case.needs_alloc_failure and
+            if (wine and case.native_only) or (not wine and case.windows_only) or (case.needs_alloc_failure and
                                                (wine or not alloc_failure_library)):
                 skipped += 1
                 continue

@@ -3,7 +3,10 @@
 subsystem, imports from system DLLs only, the embedded manifest and the
 version resource. Needs pefile (Debian's python3-pefile).
 
-    check_executable.py EXE VERSION"""
+    check_executable.py EXE VERSION [--without-utf8-code-page]
+
+The test-only build without the UTF-8 code page must lack that one entry,
+so that it never turns silently into a copy of the release program."""
 
 import sys
 
@@ -19,8 +22,8 @@ MANIFEST_MUST_HOLD = [
     b'uiAccess="false"',
     b">true</dpiAware>",
     b">true</longPathAware>",
-    b">UTF-8</activeCodePage>",
 ]
+UTF8_CODE_PAGE = b">UTF-8</activeCodePage>"
 
 
 def manifest(pe):
@@ -42,6 +45,7 @@ def version_strings(pe):
 
 def main():
     exe, version = sys.argv[1], sys.argv[2]
+    with_code_page = "--without-utf8-code-page" not in sys.argv[3:]
     pe = pefile.PE(exe)
     problems = []
     if pe.FILE_HEADER.Machine != pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_AMD64"] or \
@@ -60,6 +64,10 @@ def main():
         problems.append("no manifest resource")
     else:
         problems += [f"manifest lacks {must.decode()}" for must in MANIFEST_MUST_HOLD if must not in text]
+        if with_code_page and UTF8_CODE_PAGE not in text:
+            problems.append("manifest lacks the UTF-8 code page")
+        if not with_code_page and b"activeCodePage" in text:
+            problems.append("manifest has a code page entry, which this build must lack")
         if f'version="{version}.0"'.encode() not in text:
             problems.append(f"manifest's assemblyIdentity is not version {version}.0")
 
