@@ -4,30 +4,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Every package a step below uses, named even where another one happens to
-# bring it (a minimal Debian has none of them).
-packages=(
-    cmake make g++ libc6-dev binutils git                # builds, readelf, the second-folder build
-    musl-tools                                            # the release programs' C library
-    clang libclang-rt-dev clang-tidy cppcheck valgrind    # clang, sanitizers, fuzzing, analysis
-    python3 googletest libgtest-dev libgmock-dev          # unit and end-to-end tests
-    man-db                                                # the manual page's examples, rendered
-    libbenchmark-dev time dash                            # benchmarks: /usr/bin/time, the start-up loop
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 python3-pefile # Windows
-    qemu-user libbenchmark-dev:arm64                      # the cross-built programs; aarch64's benchmark
-    dpkg-dev file lintian                                 # Debian packages: CPack runs file and dpkg-shlibdeps; their check
-    mmdebstrap)                                           # the release root
-
-# The cross-built Linux programs, one line each (cmake/linux-targets.txt):
-# each takes its cross compiler and, where Debian has one, its musl.
+# Every package a step below uses (cmake/preset-packages.txt): a minimal
+# Debian has none of them.
+scripts/install-packages.sh --all
 mapfile -t cross_targets < <(grep -v '^#' cmake/linux-targets.txt)
-for line in "${cross_targets[@]}"; do
-    read -r target triplet musl qemu processor debian <<<"$line"
-    packages+=("g++-$triplet")
-    [[ $musl == - ]] || packages+=("musl-dev:${debian%%,*}")
-done
-
-scripts/install-packages.sh "${packages[@]}"
 
 step() { echo; echo "== $* (at ${SECONDS} s)"; }
 
@@ -78,7 +58,6 @@ cmake --workflow --preset bench
 
 step "Windows: cross-build, check the executable, run the unit and end-to-end tests under wine"
 cmake --workflow --preset windows
-ctest --preset windows
 
 for line in "${cross_targets[@]}"; do
     read -r target triplet musl qemu processor debian <<<"$line"

@@ -2,17 +2,26 @@
 # a check of the executable's headers, imports, manifest and version. pefile
 # belongs to Debian's own Python (python3-pefile).
 set(ZANDREL_PEFILE_PYTHON /usr/bin/python3 CACHE FILEPATH "A Python 3 that has pefile")
-add_test(NAME windows_executable
-    COMMAND ${ZANDREL_PEFILE_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py $<TARGET_FILE:Zandrel>
-        ${PROJECT_VERSION})
-add_test(NAME windows_executable_without_utf8_code_page
-    COMMAND ${ZANDREL_PEFILE_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py
-        $<TARGET_FILE:Zandrel_without_utf8_code_page> ${PROJECT_VERSION} --without-utf8-code-page)
+execute_process(COMMAND ${ZANDREL_PEFILE_PYTHON} -c "import pefile" RESULT_VARIABLE pefile_missing
+    OUTPUT_QUIET ERROR_QUIET)
+set(check_executable ${ZANDREL_PEFILE_PYTHON} ${CMAKE_CURRENT_SOURCE_DIR}/windows/check_executable.py)
+if(pefile_missing)
+    zandrel_add_test_lacking(windows_executable python3-pefile)
+    zandrel_add_test_lacking(windows_executable_without_utf8_code_page python3-pefile)
+else()
+    add_test(NAME windows_executable COMMAND ${check_executable} $<TARGET_FILE:Zandrel> ${PROJECT_VERSION})
+    add_test(NAME windows_executable_without_utf8_code_page
+        COMMAND ${check_executable} $<TARGET_FILE:Zandrel_without_utf8_code_page> ${PROJECT_VERSION}
+            --without-utf8-code-page)
+endif()
 
 find_program(ZANDREL_WINE NAMES wine64 wine PATHS /usr/lib/wine)
 find_program(ZANDREL_WINESERVER NAMES wineserver PATHS /usr/lib/wine)
 if(NOT ZANDREL_WINE OR NOT ZANDREL_WINESERVER)
-    message(STATUS "wine not found: the end-to-end tests of the Windows program are left out")
+    foreach(name end_to_end_wine end_to_end_wine_without_utf8_code_page batch_usage_wine unit_tests_wine
+                 large_file_beyond_4_GiB_wine)
+        zandrel_add_test_lacking(${name} wine64)
+    endforeach()
     return()
 endif()
 
