@@ -29,7 +29,7 @@ cd "$(dirname "$0")/.."
 # has one, its musl, whose architecture the root then takes as a foreign one.
 root_packages=(cmake make g++ libc6-dev binutils musl-tools
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev file python3)
-suite=bookworm
+suite=trixie
 architectures=amd64
 while read -r target triplet musl qemu processor debian; do
     root_packages+=("g++-$triplet")
