@@ -2,48 +2,103 @@
 # Checks a published release against its sources: makes it again from this
 # work tree, in a release root holding every package at the version its
 # BUILDINFO lists, and compares each artefact byte for byte with the sum
-# SHA256SUMS gives and with the published file, where the folder has it.
-# Exit 0 when every artefact is the same; 1 when one differs; 3 when the
-# mirror lacks a package version (nothing is built then); 2 when the check
-# cannot start.
+# SHA256SUMS gives and with the published file, where the folder has it. A
+# signed release's apt repository is made again from the rebuilt packages and
+# compared the same way, and its signatures (SHA256SUMS.asc, InRelease,
+# Release.gpg) are verified with the key it publishes, whose fingerprint is
+# printed: compare it with the one the maintainers give.
+# Exit 0 when every artefact is the same and every signature good; 1 when one
+# differs or a signature is bad; 3 when the mirror lacks a package version
+# (nothing is built then); 2 when the check cannot start.
 #   scripts/check-release.sh FOLDER        FOLDER holds SHA256SUMS and BUILDINFO,
 #                                          with or without the artefacts
 #   ZANDREL_MIRROR=URL scripts/check-release.sh FOLDER   packages from that mirror
+#   scripts/check-release.sh --rebuilt DIST FOLDER       compare with DIST, the
+#       release already made again (scripts/release.sh --packages BUILDINFO)
 # The work tree must be the commit BUILDINFO names, its tracked files unchanged.
 set -euo pipefail
-folder=${1:?usage: scripts/check-release.sh FOLDER (with SHA256SUMS and BUILDINFO)}
+rebuilt=""
+if [[ ${1:-} == --rebuilt ]]; then
+    rebuilt=$(cd "${2:?--rebuilt needs a folder}" && pwd)
+    shift 2
+fi
+folder=${1:?usage: scripts/check-release.sh [--rebuilt DIST] FOLDER (with SHA256SUMS and BUILDINFO)}
 folder=$(cd "$folder" && pwd)
 cd "$(dirname "$0")/.."
 for file in SHA256SUMS BUILDINFO; do
     [[ -f $folder/$file ]] || { echo "$folder has no $file"; exit 2; }
 done
+keyring=apt/zandrel-archive-keyring.gpg
+release=apt/dists/stable/Release
 
 # Copies, as the release replaces dist/, which may be the folder given.
 published=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-published-XXXXXX")
 trap 'rm -rf "$published"' EXIT
 cp "$folder/SHA256SUMS" "$folder/BUILDINFO" "$published/"
 while read -r _ name; do
-    if [[ -f $folder/$name ]]; then cp "$folder/$name" "$published/"; fi
+    if [[ -f $folder/$name ]]; then
+        mkdir -p "$(dirname "$published/$name")" && cp "$folder/$name" "$published/$name"
+    fi
 done <"$published/SHA256SUMS"
-
-commit=$(sed -n 's/^commit: //p' "$published/BUILDINFO")
-if ! [[ $commit =~ ^[0-9a-f]{40}$ ]]; then
-    echo "BUILDINFO names no commit that can be checked out: \"$commit\""
-    exit 2
-fi
-command -v git >/dev/null || scripts/install-packages.sh git
-if [[ $(git rev-parse HEAD) != "$commit" ]]; then
-    echo "the work tree is at $(git rev-parse HEAD), the release was made at $commit:"
-    echo "    git checkout $commit"
-    exit 2
-fi
-if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
-    echo "tracked files have changes that the release does not have:"
-    git status --short --untracked-files=no
-    exit 2
+signed=0
+if [[ -f $folder/SHA256SUMS.asc ]] || grep -q '  apt/' "$published/SHA256SUMS"; then
+    signed=1
+    for name in SHA256SUMS.asc "${release%Release}InRelease" "$release.gpg" $keyring apt/zandrel.sources; do
+        [[ -f $folder/$name ]] || { echo "a signed release, but $folder has no $name"; exit 2; }
+        mkdir -p "$(dirname "$published/$name")" && cp "$folder/$name" "$published/$name"
+    done
+    scripts/install-packages.sh gpg gpgv apt-utils xz-utils
 fi
 
-scripts/release.sh --packages "$published/BUILDINFO" || exit
+if [[ -z $rebuilt ]]; then
+    commit=$(sed -n 's/^commit: //p' "$published/BUILDINFO")
+    if ! [[ $commit =~ ^[0-9a-f]{40}$ ]]; then
+        echo "BUILDINFO names no commit that can be checked out: \"$commit\""
+        exit 2
+    fi
+    command -v git >/dev/null || scripts/install-packages.sh git
+    if [[ $(git rev-parse HEAD) != "$commit" ]]; then
+        echo "the work tree is at $(git rev-parse HEAD), the release was made at $commit:"
+        echo "    git checkout $commit"
+        exit 2
+    fi
+    if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
+        echo "tracked files have changes that the release does not have:"
+        git status --short --untracked-files=no
+        exit 2
+    fi
+    scripts/release.sh --packages "$published/BUILDINFO" || exit
+    rebuilt=$PWD/dist
+fi
+
+problems=0
+if ((signed)); then
+    echo
+    echo "== check: the signatures, with the key the release publishes:"
+    gpg --batch --quiet --show-keys --with-fingerprint "$published/$keyring" 2>/dev/null | sed '/./s/^/    /'
+    # The repository again, from the rebuilt packages, at the address published.
+    address=$(sed -n 's/^URIs: //p' "$published/apt/zandrel.sources")
+    scripts/apt-repository.sh "$rebuilt" "$published/rebuilt-apt" "$address"
+    check_signature() { # name, then the verification that must pass
+        local name=$1
+        shift
+        if "$@" >/dev/null 2>&1; then
+            echo "good       $name"
+        else
+            echo "BAD        $name: not a good signature by that key over the rebuilt bytes"
+            problems=$((problems + 1))
+        fi
+    }
+    gpgv=(gpgv --quiet --keyring "$published/$keyring")
+    check_signature SHA256SUMS.asc "${gpgv[@]}" "$published/SHA256SUMS.asc" "$published/SHA256SUMS"
+    check_signature "$release.gpg" "${gpgv[@]}" "$published/$release.gpg" "$published/rebuilt-$release"
+    # InRelease must be the rebuilt Release, signed.
+    in_release_is_rebuilt_release() {
+        "${gpgv[@]}" --output "$published/InRelease.text" "$published/${release%Release}InRelease" &&
+            cmp -s "$published/InRelease.text" "$published/rebuilt-$release"
+    }
+    check_signature "${release%Release}InRelease" in_release_is_rebuilt_release
+fi
 
 echo
 echo "== check: each artefact against $folder"
@@ -52,17 +107,22 @@ total=0
 while read -r expected name; do
     total=$((total + 1))
     problem=""
-    # The rebuild wrote each artefact's sum beside it.
-    if [[ ! -f dist/$name.sha256 ]]; then
+    made=$rebuilt/$name
+    [[ $name == apt/* ]] && made=$published/rebuilt-$name
+    if [[ $name == "$keyring" ]]; then
+        # The key is not made again: the signed SHA256SUMS holds it.
+        made=$published/$name
+    fi
+    if [[ ! -f $made ]]; then
         problem="the rebuild made no such file"
-    elif [[ $(<"dist/$name.sha256") != "$expected  $name" ]]; then
+    elif [[ $(sha256sum <"$made") != "$expected  -" ]]; then
         problem="the rebuilt bytes are not those SHA256SUMS names"
-    elif [[ -f $published/$name ]] && ! cmp -s "$published/$name" "dist/$name"; then
+    elif [[ -f $published/$name ]] && ! cmp -s "$published/$name" "$made"; then
         problem="the published file's bytes are not the rebuilt ones, nor those SHA256SUMS names"
     fi
     # Another mirror, named on purpose, changes that line of the published BUILDINFO alone.
     if [[ $name == BUILDINFO && -n $problem && $(sha256sum <"$published/BUILDINFO") == "$expected  -" ]] &&
-        cmp -s <(grep -v '^mirror: ' "$published/BUILDINFO") <(grep -v '^mirror: ' dist/BUILDINFO); then
+        cmp -s <(grep -v '^mirror: ' "$published/BUILDINFO") <(grep -v '^mirror: ' "$rebuilt/BUILDINFO"); then
         problem=""
         name+=" (but for the mirror it names)"
     fi
@@ -74,4 +134,4 @@ while read -r expected name; do
     fi
 done <"$published/SHA256SUMS"
 echo "$same of $total artefacts the same"
-((same == total))
+((same == total && problems == 0))

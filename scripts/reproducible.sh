@@ -3,7 +3,9 @@
 # umask 077, with the work tree's changes to tracked files applied, and
 # checks that dist/ comes out byte for byte the same: nothing of the folder,
 # the umask or the checkout reaches the bytes. Run after scripts/release.sh.
+#   scripts/reproducible.sh [KEEP]     KEEP: a folder to leave the second release in
 set -euo pipefail
+keep=${1:+$(realpath -m "$1")}
 cd "$(dirname "$0")/.."
 [[ -f dist/SHA256SUMS ]] || { echo "no dist/SHA256SUMS: run scripts/release.sh first"; exit 1; }
 
@@ -22,3 +24,6 @@ if ! cmp -s dist/SHA256SUMS "$copy/dist/SHA256SUMS"; then
     exit 1
 fi
 echo "same release from $PWD and $copy (umask 077): $(wc -l <dist/SHA256SUMS) artefacts"
+if [[ -n $keep ]]; then
+    rm -rf "$keep" && cp -R "$copy/dist" "$keep"
+fi

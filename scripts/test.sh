@@ -80,7 +80,10 @@ scripts/release.sh
 # Its complaint about running as root goes to stderr; any error or warning fails.
 lintian --fail-on error,warning dist/*.deb
 scripts/test-shipped.sh dist
-scripts/reproducible.sh
+scripts/reproducible.sh build/rebuilt
+
+step "signing: throwaway keys, the apt repository in bare Debian 12 and 13, check-release.sh on the signed release"
+tests/release/signing.sh dist build/rebuilt
 
 echo
 echo "== all checks passed in ${SECONDS} s"

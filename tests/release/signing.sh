@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# The signing step, tried on a release as a maintainer and a Debian user meet
+# it, with keys made for this run alone (none is ever kept): signatures that
+# gpgv and sqv accept and a changed byte that they refuse, the same bytes when
+# signed again, a missing key refused with the release left as it was, the
+# repository installed from and upgraded in bare Debian 12 and 13 roots while
+# a changed InRelease or package is refused, and check-release.sh on the
+# signed release. Needs root or user namespaces, as scripts/release.sh does.
+#   tests/release/signing.sh DIST REBUILT     REBUILT: DIST made again
+#                                              (scripts/reproducible.sh KEEP)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+export TEST=$PWD/tests/release/signing.sh
+
+# Run by mmdebstrap in each bare root, whose folder it is given: the user's
+# side, against the repository the test serves.
+if [[ ${1:-} == in-root ]]; then
+    root=$2
+    in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive sh -c "$1"; }
+    serve() { ln -sfn "$WORK/$1/apt" "$WORK/served/apt"; }
+    fresh_client() { in_root 'apt-get purge -y -q zandrel >/dev/null 2>&1; apt-get clean; rm -rf /var/lib/apt/lists/*'; }
+    installs() { in_root 'apt-get update -q && apt-get install -y -q zandrel' >"$WORK/apt.log" 2>&1; }
+    installed_version() { in_root 'dpkg-query -W -f="\${Version}" zandrel' 2>/dev/null; }
+    sums_a_file() { installs && [[ $(in_root 'printf abc >/tmp/abc.bin && Zandrel /r:8 /tmp/abc.bin') == "$EXPECTED" ]]; }
+    upgrades() {
+        in_root 'apt-get update -q && apt-get upgrade -y -q' >"$WORK/apt.log" 2>&1 && [[ $(installed_version) == 1.0.3 ]]
+    }
+    refuses() { ! installs && [[ -z $(installed_version) ]]; }
+    result() { # what, then the test
+        if "${@:2}"; then echo "ok   $SUITE: $1"; else echo "FAIL $SUITE: $1"; tail -n 5 "$WORK/apt.log"; exit 1; fi
+    }
+    # What a user downloads into place, as the README says.
+    mkdir -p "$root/etc/apt/keyrings"
+    cp "$WORK/one/apt/zandrel-archive-keyring.gpg" "$root/etc/apt/keyrings/"
+    cp "$WORK/one/apt/zandrel.sources" "$root/etc/apt/sources.list.d/"
+    serve one
+    result "apt-get install zandrel, then Zandrel /r:8" sums_a_file
+    serve newer
+    result "apt-get upgrade takes the newer version" upgrades
+    for changed in changed-inrelease changed-package; do
+        fresh_client
+        serve $changed
+        result "a $changed is refused" refuses
+    done
+    exit 0
+fi
+
+dist=$(realpath "${1:?usage: tests/release/signing.sh DIST REBUILT}") rebuilt=$(realpath "${2:?}")
+export WORK
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-signing-XXXXXX")
+server=""
+trap '[[ -z $server ]] || kill $server; rm -rf "$WORK"' EXIT
+failures=0
+check() { # what, then the command that must succeed
+    local what=$1
+    shift
+    if "$@" >/dev/null 2>&1; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+change_byte() { # file offset: the byte there made another digit
+    python3 - "$1" "$2" <<'PYTHON'
+import sys
+path, offset = sys.argv[1], int(sys.argv[2])
+data = bytearray(open(path, "rb").read())
+data[offset] = ord("1") if data[offset] == ord("0") else ord("0")
+open(path, "wb").write(data)
+PYTHON
+}
+
+# Throwaway keys, older than the release's time that every signature bears.
+export GNUPGHOME=$WORK/gnupg
+mkdir -m 700 "$GNUPGHOME"
+make_key() { # user id: its fingerprint
+    gpg --batch --quiet --faked-system-time '20200101T000000!' --passphrase '' \
+        --quick-gen-key "$1" ed25519 sign never 2>/dev/null
+    gpg --batch --with-colons --list-secret-keys "$1" 2>/dev/null | awk -F: '$1 == "fpr" { print $10; exit }'
+}
+key=$(make_key "Zandrel test <signing@example.invalid>")
+other_key=$(make_key "Zandrel other test <other@example.invalid>")
+[[ -n $key && -n $other_key && $key != "$other_key" ]] || { echo "FAIL two distinct test keys"; exit 1; }
+
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+address=http://127.0.0.1:$port/apt
+sign() { # folder key: the folder, a copy of the release, signed
+    scripts/sign-release.sh --openpgp-key "$2" --address "$address" "$WORK/$1" >/dev/null
+}
+for copy in one two other; do cp -R "$dist" "$WORK/$copy"; done
+sign one "$key" && sign two "$key" && sign other "$other_key"
+check "the two keys' signatures differ" bash -c "! cmp -s '$WORK/one/SHA256SUMS.asc' '$WORK/other/SHA256SUMS.asc'"
+check "signed twice, the same bytes" diff -r "$WORK/one" "$WORK/two"
+sign two "$key"
+check "signed again when signed, the same bytes" diff -r "$WORK/one" "$WORK/two"
+
+keyring=$WORK/one/apt/zandrel-archive-keyring.gpg
+cp "$WORK/one/SHA256SUMS" "$WORK/SHA256SUMS.changed"
+change_byte "$WORK/SHA256SUMS.changed" 0
+for verifier in gpgv sqv; do
+    check "$verifier accepts SHA256SUMS.asc" $verifier --keyring "$keyring" "$WORK/one/SHA256SUMS.asc" "$WORK/one/SHA256SUMS"
+    check "$verifier refuses a changed byte" bash -c "! $verifier --keyring '$keyring' '$WORK/one/SHA256SUMS.asc' '$WORK/SHA256SUMS.changed'"
+    check "$verifier refuses another key's signature" \
+        bash -c "! $verifier --keyring '$keyring' '$WORK/other/SHA256SUMS.asc' '$WORK/other/SHA256SUMS'"
+done
+
+cp -R "$dist" "$WORK/unsigned"
+before=$(cd "$WORK/unsigned" && find . -type f | LC_ALL=C sort | xargs sha256sum)
+missing_key=$(printf '%040d' 0)
+scripts/sign-release.sh --openpgp-key "$missing_key" "$WORK/unsigned" >"$WORK/missing.log" 2>&1 && status=0 || status=$?
+check "a missing key: exit 1" test $status = 1
+check "a missing key: a message that names it" grep -q "no secret key $missing_key" "$WORK/missing.log"
+check "a missing key: the release as it was" \
+    test "$before" = "$(cd "$WORK/unsigned" && find . -type f | LC_ALL=C sort | xargs sha256sum)"
+
+check "check-release.sh passes on the signed release" scripts/check-release.sh --rebuilt "$rebuilt" "$WORK/one"
+cp -R "$WORK/one" "$WORK/changed-packages"
+change_byte "$WORK/changed-packages/apt/dists/stable/main/binary-amd64/Packages" 20
+scripts/check-release.sh --rebuilt "$rebuilt" "$WORK/changed-packages" >"$WORK/check.log" 2>&1 && status=0 || status=$?
+check "check-release.sh fails on a changed Packages" test $status = 1
+check "... and names it" grep -q '^DIFFERENT  apt/dists/stable/main/binary-amd64/Packages:' "$WORK/check.log"
+
+# The repository as users meet it: a newer version (the same package but for
+# its version), a changed InRelease and a changed package beside the release.
+cp -R "$dist" "$WORK/newer"
+deb=$(ls "$WORK/newer"/zandrel_*_amd64.deb)
+dpkg-deb -R "$deb" "$WORK/package"
+sed -i 's/^Version: .*/Version: 1.0.3/' "$WORK/package/DEBIAN/control"
+dpkg-deb --root-owner-group -b "$WORK/package" "$WORK/newer/zandrel_1.0.3_amd64.deb" >/dev/null
+(cd "$WORK/newer" && sha256sum zandrel_1.0.3_amd64.deb | tee zandrel_1.0.3_amd64.deb.sha256 >>SHA256SUMS)
+sign newer "$key"
+cp -R "$WORK/one" "$WORK/changed-inrelease"
+# A digit of the first SHA256 sum that InRelease gives.
+change_byte "$WORK/changed-inrelease/apt/dists/stable/InRelease" \
+    $(($(grep -b -m1 -o 'SHA256:' "$WORK/changed-inrelease/apt/dists/stable/InRelease" | cut -d: -f1) + 9))
+cp -R "$WORK/one" "$WORK/changed-package"
+change_byte "$(ls "$WORK/changed-package"/apt/pool/main/z/zandrel/zandrel_*_amd64.deb)" 2000
+
+mkdir "$WORK/served"
+python3 -m http.server --bind 127.0.0.1 --directory "$WORK/served" "$port" >/dev/null 2>&1 &
+server=$!
+export EXPECTED=$'- open file   /tmp/abc.bin\ndata : 00000126 '
+mode=root
+((EUID == 0)) || mode=unshare
+for suite in bookworm trixie; do
+    SUITE=$suite mmdebstrap --quiet --mode=$mode --variant=minbase \
+        --customize-hook='"$TEST" in-root "$1"' "$suite" /dev/null || failures=$((failures + 1))
+done
+
+((failures == 0)) || { echo "$failures signing checks failed"; exit 1; }
+echo "every signing check passed"
