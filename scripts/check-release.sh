@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a published release against its sources: makes it again from this
 # work tree, in a release root holding every package at the version its
-# BUILDINFO lists, and compares each artefact byte for byte with the sum
-# SHA256SUMS gives and with the published file, where the folder has it. A
+# BUILDINFO lists (with its Authenticode signatures attached, where it has
+# them), and compares each artefact byte for byte with the sum SHA256SUMS
+# gives and with the published file, where the folder has it. A
 # signed release's apt repository is made again from the rebuilt packages and
 # compared the same way, and its signatures (SHA256SUMS.asc, InRelease,
 # Release.gpg) are verified with the key it publishes, whose fingerprint is
@@ -50,24 +51,26 @@ if [[ -f $folder/SHA256SUMS.asc ]] || grep -q '  apt/' "$published/SHA256SUMS"; 
     scripts/install-packages.sh gpg gpgv apt-utils xz-utils
 fi
 
+# The Authenticode signatures of the Windows program and installer, which the
+# rebuild attaches: each must be the one SHA256SUMS names.
+mkdir "$published/authenticode"
+while read -r expected name; do
+    [[ $name == *.authenticode.pem ]] || continue
+    if [[ ! -f $published/$name ]]; then
+        echo "$folder has no $name, which the signed Windows program is made again with"
+        exit 2
+    elif [[ $(sha256sum <"$published/$name") != "$expected  -" ]]; then
+        echo "DIFFERENT  $name: not the signature SHA256SUMS names, so it cannot be attached"
+        exit 1
+    fi
+    cp "$published/$name" "$published/authenticode/"
+done <"$published/SHA256SUMS"
+authenticode=()
+[[ -z $(ls "$published/authenticode") ]] || authenticode=(--authenticode "$published/authenticode")
+
 if [[ -z $rebuilt ]]; then
-    commit=$(sed -n 's/^commit: //p' "$published/BUILDINFO")
-    if ! [[ $commit =~ ^[0-9a-f]{40}$ ]]; then
-        echo "BUILDINFO names no commit that can be checked out: \"$commit\""
-        exit 2
-    fi
-    command -v git >/dev/null || scripts/install-packages.sh git
-    if [[ $(git rev-parse HEAD) != "$commit" ]]; then
-        echo "the work tree is at $(git rev-parse HEAD), the release was made at $commit:"
-        echo "    git checkout $commit"
-        exit 2
-    fi
-    if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
-        echo "tracked files have changes that the release does not have:"
-        git status --short --untracked-files=no
-        exit 2
-    fi
-    scripts/release.sh --packages "$published/BUILDINFO" || exit
+    scripts/at-release-commit.sh "$published/BUILDINFO"
+    scripts/release.sh --packages "$published/BUILDINFO" "${authenticode[@]}" || exit
     rebuilt=$PWD/dist
 fi
 

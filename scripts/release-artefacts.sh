@@ -2,9 +2,12 @@
 # Makes every release artefact into dist/ with the tools of the system it runs
 # on: inside the release root, where scripts/release.sh runs it, or here with
 # `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each of
-# cmake/linux-targets.txt), the Windows zip, the Debian packages (one for
-# each Debian architecture), BUILDINFO, a .sha256 beside
-# each and SHA256SUMS over all. Time stamps are the commit's, owners 0, modes
+# cmake/linux-targets.txt), the Windows zip and installer, the Debian packages
+# (one for each Debian architecture), BUILDINFO, a .sha256 beside each and
+# SHA256SUMS over all. Where ZANDREL_AUTHENTICODE names a folder, the Windows
+# program and installer are signed: with its certificate.pem and key.pem (and
+# the time-stamp server in timestamp-url, if any), each signature then kept as
+# PEM in dist/; or with the signatures in it that such a signing kept. Time stamps are the commit's, owners 0, modes
 # 0755 and 0644, entries in name order, whatever the folder and the umask.
 # Needs SOURCE_DATE_EPOCH and ZANDREL_COMMIT; in the root, ZANDREL_ROOT_SUITE
 # and ZANDREL_ROOT_MIRROR, which BUILDINFO records with the root's packages.
@@ -48,6 +51,69 @@ with zipfile.ZipFile(archive, "w") as zipped:
 PYTHON
 }
 
+# The Windows installer of the program in that folder: wixl gives it its
+# files, a per-machine folder and the major upgrade; msibuild the system PATH
+# (appended to, [~], and taken off again, -, when uninstalled), for which wixl
+# has no element, and the package code. Every time in it is the commit's, and
+# its product and package codes follow from the version.
+installer() { # folder name under $stage: dist/NAME.msi
+    local version product package clock
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' build/windows/CMakeCache.txt)
+    read -r product package < <(python3 - "$version" <<'PYTHON'
+import re, sys, uuid
+upgrade_code = re.search(r'UpgradeCode="([^"]+)"', open("cmake/Zandrel.wxs").read()).group(1)
+print(*(str(uuid.uuid5(uuid.UUID(upgrade_code), f"{code} {sys.argv[1]}")).upper() for code in ("product", "package")))
+PYTHON
+    )
+    printf '%s\t%s\t%s\t%s\n' Environment Name Value Component_ s72 l255 L255 s72 >"$stage/Environment.idt"
+    printf '%s\t%s\n%s\t%s\t%s\t%s\n' Environment Environment PATH '=-*PATH' '[~];[INSTALLDIR]' Program \
+        >>"$stage/Environment.idt"
+    # The cabinet holds each file's time, in local time.
+    touch -d "@$SOURCE_DATE_EPOCH" "$stage/$1"/*
+    clock=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
+    TZ=UTC faketime -f "$clock" wixl --arch x64 -D Version="$version" -D ProductCode="$product" \
+        -D Folder="$stage/$1" -o "dist/$1.msi" cmake/Zandrel.wxs
+    TZ=UTC faketime -f "$clock" msibuild "dist/$1.msi" -i "$stage/Environment.idt" \
+        -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)" \
+        -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)" \
+        -s "Zandrel $version" "Zandrel developers" "x64;1033" "{$package}"
+}
+
+# Attaches the Authenticode signature SIGNATURE (PEM) to FILE, into
+# $stage/signed. osslsigncode checks the signer's certificate on the way:
+# against the signature's own certificates here, as the root trusts no
+# authority, and it says in its status what it found. The bytes are what count,
+# and they are compared (check-release.sh, and the signing below).
+attach_signature() { # signature file
+    openssl pkcs7 -print_certs -in "$1" -out "$stage/certificates.pem"
+    rm -f "$stage/signed"
+    osslsigncode attach-signature -CAfile "$stage/certificates.pem" -time "$SOURCE_DATE_EPOCH" \
+        -sigin "$1" -in "$2" -out "$stage/signed" >/dev/null 2>&1 || [[ -s $stage/signed ]]
+}
+
+# Signs FILE in place with Authenticode (SHA-256, at the commit's time), and
+# keeps the signature as dist/SIGNATURE, which must give the same bytes when
+# attached again; or attaches the signature of that name that
+# ZANDREL_AUTHENTICODE holds.
+authenticode() { # file signature
+    local keys=$ZANDREL_AUTHENTICODE
+    if [[ -f $keys/certificate.pem ]]; then
+        local timestamp=()
+        [[ -s $keys/timestamp-url ]] && timestamp=(-ts "$(<"$keys/timestamp-url")")
+        rm -f "$stage/signed-here" # osslsigncode writes no file that is there
+        osslsigncode sign -certs "$keys/certificate.pem" -key "$keys/key.pem" -h sha256 -n Zandrel \
+            -time "$SOURCE_DATE_EPOCH" "${timestamp[@]}" -in "$1" -out "$stage/signed-here" >/dev/null
+        osslsigncode extract-signature -pem -in "$stage/signed-here" -out "dist/$2" >/dev/null
+        attach_signature "dist/$2" "$1"
+        cmp -s "$stage/signed" "$stage/signed-here" ||
+            { echo "$2, attached again, does not give the signed bytes" >&2; exit 1; }
+    else
+        cp "$keys/$2" "dist/$2"
+        attach_signature "dist/$2" "$1"
+    fi
+    mv "$stage/signed" "$1"
+}
+
 # Each program: its preset, and for a cross-built one its target.
 programs=(release windows)
 while read -r target rest; do
@@ -67,8 +133,11 @@ for program in "${programs[@]}"; do
     name=$(sed -n 's/^ZANDREL_ARCHIVE_NAME:INTERNAL=//p' "$build/CMakeCache.txt")
     cmake --install "$build" --prefix "$stage/$name" >/dev/null
     if [[ $preset == windows ]]; then
-        step "${target:-$preset}: $name.zip"
+        step "${target:-$preset}: $name.zip and $name.msi"
+        [[ -z ${ZANDREL_AUTHENTICODE:-} ]] || authenticode "$stage/$name/Zandrel.exe" "$name.exe.authenticode.pem"
         zip_folder "$name"
+        installer "$name"
+        [[ -z ${ZANDREL_AUTHENTICODE:-} ]] || authenticode "dist/$name.msi" "$name.msi.authenticode.pem"
         continue
     fi
     step "${target:-$preset}: $name.tar.gz and the Debian packages"
@@ -109,6 +178,8 @@ step "sums"
     for artefact in *; do
         sha256sum "$artefact" >"$artefact.sha256"
     done
-    cat -- *.tar.gz.sha256 *.zip.sha256 *.deb.sha256 BUILDINFO.sha256 >SHA256SUMS
+    shopt -s nullglob # the signatures, where the Windows program is signed
+    cat -- *.tar.gz.sha256 *.zip.sha256 *.msi.sha256 *.authenticode.pem.sha256 *.deb.sha256 BUILDINFO.sha256 \
+        >SHA256SUMS
     cat SHA256SUMS
 )

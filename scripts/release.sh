@@ -21,6 +21,9 @@
 #   scripts/release.sh --packages BUILDINFO  every package at the version listed
 #   scripts/release.sh --host-tools          quicker, with this machine's own tools
 #       (those scripts/test.sh installs): not how releases are made; BUILDINFO says so
+#   scripts/release.sh --authenticode FOLDER  the Windows program and installer
+#       signed in the root (scripts/sign-release.sh, scripts/check-release.sh)
+#   scripts/release.sh --output DIR           into DIR instead of dist/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,7 +31,8 @@ cd "$(dirname "$0")/.."
 # program (cmake/linux-targets.txt) needs its cross compiler and, where Debian
 # has one, its musl, whose architecture the root then takes as a foreign one.
 root_packages=(cmake make g++ libc6-dev binutils musl-tools
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev file python3)
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 dpkg-dev file python3
+    wixl msitools faketime osslsigncode openssl)
 suite=trixie
 architectures=amd64
 while read -r target triplet musl qemu processor debian; do
@@ -43,11 +47,18 @@ export ZANDREL_ROOT_SOURCES=/build/zandrel
 
 host_tools=0
 pinned=""
+authenticode=""
+output=dist
 while (($#)); do
     case $1 in
         --host-tools) host_tools=1 ;;
         --packages) pinned=${2:?--packages needs a BUILDINFO}; shift ;;
-        *) echo "usage: scripts/release.sh [--host-tools | --packages BUILDINFO]" >&2; exit 2 ;;
+        --authenticode) authenticode=$(realpath "${2:?--authenticode needs a folder}"); shift ;;
+        --output) output=${2:?--output needs a folder}; shift ;;
+        *)
+            echo "usage: scripts/release.sh [--host-tools | --packages BUILDINFO] [--authenticode FOLDER] [--output DIR]" >&2
+            exit 2
+            ;;
     esac
     shift
 done
@@ -62,6 +73,7 @@ if [[ -n $(git status --porcelain --untracked-files=no) ]]; then
 fi
 export ZANDREL_COMMIT
 
+export ZANDREL_AUTHENTICODE=$authenticode
 if ((host_tools)); then
     exec scripts/release-artefacts.sh
 fi
@@ -97,6 +109,14 @@ git ls-files -z | while IFS= read -r -d '' file; do
     if [[ -e $file ]]; then printf '%s\0' "$file"; fi # not one deleted in the work tree
 done | tar --null -T - --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
     --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$work/sources.tar"
+# The Authenticode certificate and key, or signatures, for the root alone.
+signing_hooks=()
+if [[ -n $authenticode ]]; then
+    cp -R "$authenticode" "$work/authenticode"
+    export ZANDREL_AUTHENTICODE=/build/authenticode
+    signing_hooks=(--customize-hook="mkdir -p \"\$1$ZANDREL_AUTHENTICODE\""
+        --customize-hook="sync-in authenticode $ZANDREL_AUTHENTICODE")
+fi
 log=$PWD/build/release-root.log
 mode=root
 ((EUID == 0)) || mode=unshare
@@ -113,18 +133,18 @@ if (cd "$work" && mmdebstrap --mode="$mode" --variant="$variant" --architectures
     --customize-hook='echo "== release: the root took $(($(date +%s) - ZANDREL_STARTED)) s"' \
     --customize-hook='sync-out /var/cache/apt/archives new-cache' \
     --customize-hook='mkdir -p "$1$ZANDREL_ROOT_SOURCES"' \
-    --customize-hook="tar-in sources.tar $ZANDREL_ROOT_SOURCES" \
+    --customize-hook="tar-in sources.tar $ZANDREL_ROOT_SOURCES" "${signing_hooks[@]}" \
     --customize-hook='chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC0 \
-        SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" ZANDREL_COMMIT="$ZANDREL_COMMIT" \
+        SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" ZANDREL_COMMIT="$ZANDREL_COMMIT" ZANDREL_AUTHENTICODE="$ZANDREL_AUTHENTICODE" \
         ZANDREL_ROOT_SUITE="$ZANDREL_ROOT_SUITE" ZANDREL_ROOT_MIRROR="$ZANDREL_ROOT_MIRROR" \
         sh -c "umask 022 && cd $ZANDREL_ROOT_SOURCES && exec bash scripts/release-artefacts.sh"' \
     --customize-hook="sync-out $ZANDREL_ROOT_SOURCES/dist dist" \
     "$suite" /dev/null "$ZANDREL_ROOT_MIRROR") 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }
 then
     # Only a whole release replaces the last one; the cache keeps this root's packages alone.
-    rm -rf dist "$cache" && cp -R "$work/dist" dist && cp -R "$work/new-cache" "$cache"
+    rm -rf "$output" "$cache" && cp -R "$work/dist" "$output" && cp -R "$work/new-cache" "$cache"
     echo "== release: done in $(($(date +%s) - ZANDREL_STARTED)) s"
-    cat dist/SHA256SUMS
+    cat "$output/SHA256SUMS"
     exit 0
 fi
 

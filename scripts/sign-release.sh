@@ -9,25 +9,41 @@
 # the same bytes. The key comes from gpg's keyring (GNUPGHOME honoured); gpg
 # runs in batch mode, its agent asking for a passphrase as usual. Needs gpg,
 # apt-utils and xz-utils. Nothing in DIST changes unless all of it succeeds.
-#   scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL] DIST
+# With an Authenticode certificate and key, the Windows program and installer
+# are signed too, as the release root makes them: the release is made again
+# there from its commit (which the work tree must be), the program signed,
+# the zip and the installer made around it and the installer signed, each
+# signature kept as PEM beside them; the rest must come out as DIST has it.
+#   scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]
+#       [--authenticode-certificate CERT.pem --authenticode-key KEY.pem
+#        [--timestamp-url URL]] DIST
 set -euo pipefail
 # Where the repository is published: the folder that holds dists/ and pool/.
 address=https://zandrel.example.org/apt
 cd "$(dirname "$0")/.."
 scripts=$PWD/scripts
 
-usage() { echo "usage: scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL] DIST" >&2; exit 2; }
-fingerprint="" dist=""
+usage() {
+    echo "usage: scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]" \
+        "[--authenticode-certificate CERT.pem --authenticode-key KEY.pem [--timestamp-url URL]] DIST" >&2
+    exit 2
+}
+fingerprint="" dist="" certificate="" key_file="" timestamp_url=""
 while (($#)); do
     case $1 in
         --openpgp-key) fingerprint=${2:-}; shift ;;
         --address) address=${2:-}; shift ;;
+        --authenticode-certificate) certificate=${2:-}; shift ;;
+        --authenticode-key) key_file=${2:-}; shift ;;
+        --timestamp-url) timestamp_url=${2:-}; shift ;;
         -*) usage ;;
         *) [[ -z $dist ]] || usage; dist=$1 ;;
     esac
     shift
 done
 [[ -n $fingerprint && -n $dist && -n $address ]] || usage
+# The Authenticode certificate and key come together, or not at all.
+[[ -n $certificate && -n $key_file || -z $certificate$key_file$timestamp_url ]] || usage
 scripts/install-packages.sh gpg apt-utils xz-utils
 fail() { echo "sign-release: $*; $dist is as it was" >&2; exit 1; }
 
@@ -54,7 +70,30 @@ created=$(awk -F: '$1 == "sec" { print $6; exit }' <<<"$key")
     fail "key $fingerprint was made after the release's commit ($(date -u -d "@$epoch" '+%F %T UTC')); sign with an older key"
 
 stage=$(mktemp -d "$(dirname "$dist")/.zandrel-signing-XXXXXX")
-trap 'rm -rf "$stage"' EXIT
+remade=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-authenticode-XXXXXX")
+trap 'rm -rf "$stage" "$remade"' EXIT
+artefacts=$dist
+
+if [[ -n $certificate ]]; then
+    [[ -f $certificate && -f $key_file ]] || fail "no Authenticode certificate $certificate or key $key_file"
+    scripts/at-release-commit.sh "$dist/BUILDINFO" >&2 ||
+        fail "the Windows program is signed as the release root makes it: sign from the release's commit"
+    mkdir -m 700 "$remade/keys"
+    cp "$certificate" "$remade/keys/certificate.pem"
+    cp "$key_file" "$remade/keys/key.pem"
+    [[ -z $timestamp_url ]] || echo "$timestamp_url" >"$remade/keys/timestamp-url"
+    echo "== sign-release: the release made again, its Windows program and installer signed"
+    scripts/release.sh --packages "$dist/BUILDINFO" --authenticode "$remade/keys" --output "$remade/dist" |
+        grep '^== release: the root took\|^== release: done' || true
+    [[ -f $remade/dist/SHA256SUMS ]] || fail "the release could not be made again (build/release-root.log)"
+    rm -rf "$remade/keys"
+    while read -r line; do
+        [[ $line == *-Windows-x86_64.* ]] || grep -qxF "$line" "$remade/dist/SHA256SUMS" ||
+            fail "made again, ${line#*  } is not what $dist holds"
+    done <<<"$unsigned_sums"
+    unsigned_sums=$(<"$remade/dist/SHA256SUMS")
+    artefacts=$remade/dist
+fi
 signing_time=$(date -u -d "@$epoch" +%Y%m%dT%H%M%S)
 # gpg warns of the pinned time at every call; that is no news here.
 gpg_sign() {
@@ -62,7 +101,7 @@ gpg_sign() {
         2> >(grep -v 'running with faked system time' >&2)
 }
 
-while read -r _ name; do cp "$dist/$name" "$dist/$name.sha256" "$stage/"; done <<<"$unsigned_sums"
+while read -r _ name; do cp "$artefacts/$name" "$artefacts/$name.sha256" "$stage/"; done <<<"$unsigned_sums"
 "$scripts/apt-repository.sh" "$stage" "$stage/apt" "$address"
 gpg --batch --quiet --export --export-options export-minimal -- "$fingerprint" >"$stage/apt/zandrel-archive-keyring.gpg" 2>/dev/null
 release=$stage/apt/dists/stable/Release

@@ -85,5 +85,8 @@ scripts/reproducible.sh build/rebuilt
 step "signing: throwaway keys, the apt repository in bare Debian 12 and 13, check-release.sh on the signed release"
 tests/release/signing.sh dist build/rebuilt
 
+step "Windows installer and Authenticode: signed in the release root, installed, upgraded and removed under wine, checked"
+tests/release/windows.sh dist
+
 echo
 echo "== all checks passed in ${SECONDS} s"
