@@ -127,7 +127,7 @@ export ZANDREL_STARTED=$(date +%s)
 # (sync-in, tar-in, sync-out): in unshare mode only they may write here. Their
 # outside paths are relative to $work.
 if (cd "$work" && mmdebstrap --mode="$mode" --variant="$variant" --architectures="$architectures" \
-    --include="$(IFS=,; echo "${includes[*]}")" "${apt_options[@]}" --skip=essential/unlink \
+    --include="$(IFS=,; echo "${includes[*]}")" "${apt_options[@]}" --skip=essential/unlink --dpkgopt=force-unsafe-io \
     --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
     --setup-hook='sync-in cache /var/cache/apt/archives' \
     --customize-hook='echo "== release: the root took $(($(date +%s) - ZANDREL_STARTED)) s"' \
