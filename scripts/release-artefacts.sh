@@ -4,11 +4,12 @@
 # `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each of
 # cmake/linux-targets.txt), the Windows zip and installer, the Debian packages
 # (one for each Debian architecture), BUILDINFO, a .sha256 beside each and
-# SHA256SUMS over all. Where ZANDREL_AUTHENTICODE names a folder, the Windows
-# program and installer are signed: with its certificate.pem and key.pem (and
-# the time-stamp server in timestamp-url, if any), each signature then kept as
-# PEM in dist/; or with the signatures in it that such a signing kept. Time stamps are the commit's, owners 0, modes
-# 0755 and 0644, entries in name order, whatever the folder and the umask.
+# SHA256SUMS over all. Time stamps are the commit's, owners 0, modes 0755 and
+# 0644, entries in name order, whatever the folder and the umask. Where
+# ZANDREL_AUTHENTICODE names a folder, the Windows program and installer are
+# signed: with its certificate.pem and key.pem (and the time-stamp server in
+# timestamp-url, if any), each signature then kept as PEM in dist/; or with
+# the signatures in it that such a signing kept.
 # Needs SOURCE_DATE_EPOCH and ZANDREL_COMMIT; in the root, ZANDREL_ROOT_SUITE
 # and ZANDREL_ROOT_MIRROR, which BUILDINFO records with the root's packages.
 set -euo pipefail

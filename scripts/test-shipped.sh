@@ -46,11 +46,7 @@ for archive in "${archives[@]}"; do
     check_linux_program "$program"
     if [[ $processor == x86_64 ]]; then
         run_table "$program" --large
-        # No leaf 7 (Opteron_G3), no AVX (Westmere), XSAVE without AVX, AVX2
-        # hidden as a virtual machine may hide it, and all of it (max).
-        # misalignsse is off only because qemu warns that it lacks it, and the
-        # table wants nothing on stderr.
-        for cpu in Opteron_G3,-misalignsse Westmere max,-avx,-avx2 max,-avx2 max; do
+        for cpu in $(grep -v '^#' tests/x86_64-processors.txt); do
             echo "-cpu $cpu"
             run_table "$program" --wrapper "qemu-x86_64 -cpu $cpu"
         done

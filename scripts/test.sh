@@ -31,9 +31,7 @@ if [[ $needed != libc.so.6 ]]; then
 fi
 
 step "processors without AVX2 under qemu-x86_64: the kernel test (the shipped program's table: below)"
-# As scripts/test-shipped.sh: no leaf 7, no AVX, XSAVE without AVX, AVX2
-# hidden, and all of it.
-for cpu in Opteron_G3,-misalignsse Westmere max,-avx,-avx2 max,-avx2 max; do
+for cpu in $(grep -v '^#' tests/x86_64-processors.txt); do
     echo "-cpu $cpu"
     qemu-x86_64 -cpu "$cpu" build/dev/tests/zandrel_unit_tests --gtest_filter='SumKernels.*' --gtest_brief=1
 done
