@@ -8,7 +8,7 @@
 # (SOURCE_DATE_EPOCH from BUILDINFO), so signing the same release again gives
 # the same bytes. The key comes from gpg's keyring (GNUPGHOME honoured); gpg
 # runs in batch mode, its agent asking for a passphrase as usual. Needs gpg,
-# apt-utils and xz-utils. Nothing in DIST changes unless all of it succeeds.
+# gpg-agent, apt-utils and xz-utils. Nothing in DIST changes unless all of it succeeds.
 # With an Authenticode certificate and key, the Windows program and installer
 # are signed too, as the release root makes them: the release is made again
 # there from its commit (which the work tree must be), the program signed,
@@ -44,7 +44,7 @@ done
 [[ -n $fingerprint && -n $dist && -n $address ]] || usage
 # The Authenticode certificate and key come together, or not at all.
 [[ -n $certificate && -n $key_file || -z $certificate$key_file$timestamp_url ]] || usage
-scripts/install-packages.sh gpg apt-utils xz-utils
+scripts/install-packages.sh gpg gpg-agent apt-utils xz-utils
 fail() { echo "sign-release: $*; $dist is as it was" >&2; exit 1; }
 
 # A whole release: BUILDINFO, SHA256SUMS, and every artefact it lists with

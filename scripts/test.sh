@@ -73,18 +73,32 @@ min_time=0.05
 dpkg --compare-versions "$(dpkg-query -W -f='${Version}' libbenchmark-dev:arm64)" ge 1.8 && min_time+=s
 qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=$min_time
 
+# What a release root's making leaves of the two processors (dpkg and the
+# disk) another step uses, in the background; its output is shown when done.
+beside() { # name command...: runs it in the background, into build/NAME.log
+    "${@:2}" >"build/$1.log" 2>&1 &
+    background=$!
+}
+gather() { # name: waits for it, shows its output, fails where it failed
+    local status=0
+    wait $background || status=$?
+    cat "build/$1.log"
+    ((status == 0)) || { echo "$1 failed"; exit 1; }
+}
+
 step "release: every artefact into dist/, the programs as shipped, then all of it again from a second folder"
 scripts/release.sh
 # Its complaint about running as root goes to stderr; any error or warning fails.
 lintian --fail-on error,warning dist/*.deb
-scripts/test-shipped.sh dist
+beside shipped scripts/test-shipped.sh dist
 scripts/reproducible.sh build/rebuilt
+gather shipped
 
-step "signing: throwaway keys, the apt repository in bare Debian 12 and 13, check-release.sh on the signed release"
-tests/release/signing.sh dist build/rebuilt
-
+step "signing, beside the Windows installer's: the apt repository in bare Debian 12 and 13, check-release.sh on the signed release"
+beside signing tests/release/signing.sh dist build/rebuilt
 step "Windows installer and Authenticode: signed in the release root, installed, upgraded and removed under wine, checked"
 tests/release/windows.sh dist
+gather signing
 
 echo
 echo "== all checks passed in ${SECONDS} s"
