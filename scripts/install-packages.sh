@@ -54,7 +54,7 @@ case ${1:-} in
 *) packages=("$@") ;;
 esac
 
-installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+installed() { [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *'install ok installed' ]]; }
 available() { [[ -n $(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -v '(none)') ]]; }
 
 missing=() optional=()
@@ -80,7 +80,7 @@ fi
 added=()
 for package in "${missing[@]}" "${optional[@]}"; do
     architecture=${package#*:}
-    if [[ $package == *:* ]] && ! dpkg --print-foreign-architectures | grep -qx "$architecture"; then
+    if [[ $package == *:* ]] && ! grep -qx "$architecture" <<<"$(dpkg --print-foreign-architectures)"; then
         dpkg --add-architecture "$architecture"
         added+=("$architecture")
     fi
@@ -94,7 +94,7 @@ for package in "${optional[@]}"; do
     fi
 done
 for architecture in "${added[@]}"; do
-    printf '%s\n' "${missing[@]}" | grep -q ":$architecture$" || dpkg --remove-architecture "$architecture"
+    [[ " ${missing[*]} " == *":$architecture "* ]] || dpkg --remove-architecture "$architecture"
 done
 ((${#missing[@]})) || exit 0
 echo "== installing: ${missing[*]}"

@@ -63,7 +63,7 @@ for line in "${cross_targets[@]}"; do
     [[ $target == aarch64 ]] && preset=aarch64
     ZANDREL_TARGET=$target cmake --workflow --preset $preset
     # Where this Debian has the target's musl (Debian 12 has none for riscv64).
-    if dpkg-query -W -f='${Status}' "musl-dev:${debian%%,*}" 2>/dev/null | grep -q 'ok installed'; then
+    if [[ $(dpkg-query -W -f='${Status}' "musl-dev:${debian%%,*}" 2>/dev/null) == *'ok installed' ]]; then
         linked_against_musl "build/$target"
     fi
 done

@@ -62,13 +62,17 @@ msiexec() { $wine msiexec "$@" /qn </dev/null >/dev/null 2>&1; }
 registry() { $wine reg query "$1" /s </dev/null 2>/dev/null | tr -d '\r'; }
 listing() { registry 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'; }
 entries() { listing | grep -c 'DisplayName    REG_SZ    Zandrel$'; }
-on_system_path() { registry 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' |
-    grep '^    PATH ' | grep -qF 'C:\Program Files\Zandrel'; }
+on_system_path() {
+    [[ $(registry 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' | grep '^    PATH ') == \
+        *'C:\Program Files\Zandrel'* ]]
+}
 folder=$WINEPREFIX/drive_c/Program\ Files/Zandrel
 installed() { [[ -f $folder/Zandrel.exe && -f $folder/README.md && -f $folder/LICENSE.txt ]]; }
 listed_once() {
-    [[ $(entries) == 1 ]] && listing | grep -q "DisplayVersion    REG_SZ    $version\$" &&
-        listing | grep -q 'Publisher    REG_SZ    Zandrel developers$'
+    local shown
+    shown=$(listing)
+    [[ $(entries) == 1 ]] && grep -q "DisplayVersion    REG_SZ    $version\$" <<<"$shown" &&
+        grep -q 'Publisher    REG_SZ    Zandrel developers$' <<<"$shown"
 }
 runs_by_name() {
     local shown
@@ -92,7 +96,7 @@ msibuild "$older" -q "UPDATE Property SET Value='1.0.0' WHERE Property='ProductV
     -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, Attributes, ActionProperty) VALUES ('{$upgrade_code}', '1.0.0', 2, 'WIX_DOWNGRADE_DETECTED')" \
     -s "Zandrel 1.0.0" "Zandrel developers" "x64;1033" "{6C2A3C27-6B0E-4E0B-9B70-1D5C6A0F3E02}"
 is_older() {
-    msiinfo export "$older" Property | grep -q $'^ProductVersion\t1.0.0' &&
+    grep -q $'^ProductVersion\t1.0.0' <<<"$(msiinfo export "$older" Property)" &&
         [[ $(msiinfo export "$older" Upgrade | grep -c '1\.0\.0') == 2 ]]
 }
 check "the older installer is 1.0.0, its upgrade rows too" is_older
