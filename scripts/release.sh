@@ -62,6 +62,8 @@ while (($#)); do
     esac
     shift
 done
+# The host's tools make dist/ where it stands.
+((!host_tools)) || [[ $output == dist ]] || { echo "release.sh: --output is not for --host-tools" >&2; exit 2; }
 
 command -v git >/dev/null || scripts/install-packages.sh git
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
