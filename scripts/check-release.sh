@@ -110,12 +110,11 @@ total=0
 while read -r expected name; do
     total=$((total + 1))
     problem=""
-    made=$rebuilt/$name
-    [[ $name == apt/* ]] && made=$published/rebuilt-$name
-    if [[ $name == "$keyring" ]]; then
-        # The key is not made again: the signed SHA256SUMS holds it.
-        made=$published/$name
-    fi
+    case $name in
+        "$keyring") made=$published/$name ;; # not made again: the signed SHA256SUMS holds it
+        apt/*) made=$published/rebuilt-$name ;;
+        *) made=$rebuilt/$name ;;
+    esac
     if [[ ! -f $made ]]; then
         problem="the rebuild made no such file"
     elif [[ $(sha256sum <"$made") != "$expected  -" ]]; then

@@ -75,13 +75,14 @@ qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench 
 
 # What a release root's making leaves of the two processors (dpkg and the
 # disk) another step uses, in the background; its output is shown when done.
+declare -A background
 beside() { # name command...: runs it in the background, into build/NAME.log
     "${@:2}" >"build/$1.log" 2>&1 &
-    background=$!
+    background[$1]=$!
 }
 gather() { # name: waits for it, shows its output, fails where it failed
     local status=0
-    wait $background || status=$?
+    wait "${background[$1]}" || status=$?
     cat "build/$1.log"
     ((status == 0)) || { echo "$1 failed"; exit 1; }
 }

@@ -17,6 +17,12 @@ check() { # what, then the command that must succeed
     fi
 }
 fails() { ! "$@"; }
+refuses_saying() { # line, then the command: it ends with exit 1, and a line of its output matches
+    local status=0
+    "${@:2}" >"$WORK/refusal.log" 2>&1 || status=$?
+    ((status == 1)) && grep -q "$1" "$WORK/refusal.log" || { echo "exit $status:"; cat "$WORK/refusal.log"; false; }
+}
+file_sums() { (cd "$1" && find . -type f | LC_ALL=C sort | xargs sha256sum); }
 differ() { ! cmp -s "$1" "$2"; }
 finish() { # what was checked
     ((failures == 0)) || { echo "$failures $1 checks failed"; exit 1; }
