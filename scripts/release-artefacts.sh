@@ -6,10 +6,11 @@
 # (one for each Debian architecture), BUILDINFO, a .sha256 beside each and
 # SHA256SUMS over all. Time stamps are the commit's, owners 0, modes 0755 and
 # 0644, entries in name order, whatever the folder and the umask. Where
-# ZANDREL_AUTHENTICODE names a folder, the Windows program and installer are
-# signed: with its certificate.pem and key.pem (and the time-stamp server in
-# timestamp-url, if any), each signature then kept as PEM in dist/; or with
-# the signatures in it that such a signing kept.
+# ZANDREL_AUTHENTICODE names a folder, the Windows program and installer carry
+# Authenticode signatures, each kept as PEM in dist/: those in the folder, or
+# where it has none for a file, one that the machine outside makes for it,
+# asked for through the two pipes whose file descriptors ZANDREL_SIGNER_PIPES
+# names (scripts/release.sh --signer). No key ever comes in here.
 # Needs SOURCE_DATE_EPOCH and ZANDREL_COMMIT; in the root, ZANDREL_ROOT_SUITE
 # and ZANDREL_ROOT_MIRROR, which BUILDINFO records with the root's packages.
 set -euo pipefail
@@ -81,37 +82,48 @@ PYTHON
 }
 
 # Attaches the Authenticode signature SIGNATURE (PEM) to FILE, into
-# $stage/signed. osslsigncode checks the signer's certificate on the way:
+# $stage/signed, where every digest the signature holds must be the one
+# computed from FILE. osslsigncode checks the signer's certificate on the way:
 # against the signature's own certificates here, as the root trusts no
 # authority, and it says in its status what it found. The bytes are what count,
-# and they are compared (check-release.sh, and the signing below).
+# and they are compared (check-release.sh, and sign-release.sh).
 attach_signature() { # signature file
     openssl pkcs7 -print_certs -in "$1" -out "$stage/certificates.pem"
     rm -f "$stage/signed"
     osslsigncode attach-signature -CAfile "$stage/certificates.pem" -time "$SOURCE_DATE_EPOCH" \
-        -sigin "$1" -in "$2" -out "$stage/signed" >/dev/null 2>&1 || [[ -s $stage/signed ]]
+        -sigin "$1" -in "$2" -out "$stage/signed" >"$stage/attached.log" 2>&1 || [[ -s $stage/signed ]]
+    # "Current message digest : D" (held) beside "Calculated message digest : D" (computed).
+    awk -F' *: *' '/^(Current|Calculated) / { split($1, kind, " "); sub(/^[A-Za-z]+ /, "", $1); split($2, digest, " ")
+            if (kind[1] == "Current") { held[$1] = digest[1]; count++ } else computed[$1] = digest[1] }
+        END { for (name in held) if (held[name] != computed[name]) exit 1; exit !count }' "$stage/attached.log" || {
+        echo "$(basename "$1") is not a signature of $(basename "$2") as made here: it holds another file's digest" >&2
+        exit 1
+    }
 }
 
-# Signs FILE in place with Authenticode (SHA-256, at the commit's time), and
-# keeps the signature as dist/SIGNATURE, which must give the same bytes when
-# attached again; or attaches the signature of that name that
-# ZANDREL_AUTHENTICODE holds.
+# Asks the machine outside to sign FILE, and writes the signature it sends
+# back to dist/SIGNATURE (scripts/release.sh --signer).
+ask_for_signature() { # file signature
+    local pipes size
+    read -r -a pipes <<<"$ZANDREL_SIGNER_PIPES"
+    echo "$2 $(stat -c %s "$1")" >&"${pipes[0]}"
+    cat "$1" >&"${pipes[0]}"
+    read -r size <&"${pipes[1]}"
+    [[ $size =~ ^[0-9]+$ ]] || { echo "$(basename "$1") was not signed outside the root: $size" >&2; exit 1; }
+    head -c "$size" <&"${pipes[1]}" >"dist/$2"
+}
+
+# Gives FILE, in place, the Authenticode signature SIGNATURE, which dist/ keeps.
 authenticode() { # file signature
-    local keys=$ZANDREL_AUTHENTICODE
-    if [[ -f $keys/certificate.pem ]]; then
-        local timestamp=()
-        [[ -s $keys/timestamp-url ]] && timestamp=(-ts "$(<"$keys/timestamp-url")")
-        rm -f "$stage/signed-here" # osslsigncode writes no file that is there
-        osslsigncode sign -certs "$keys/certificate.pem" -key "$keys/key.pem" -h sha256 -n Zandrel \
-            -time "$SOURCE_DATE_EPOCH" "${timestamp[@]}" -in "$1" -out "$stage/signed-here" >/dev/null
-        osslsigncode extract-signature -pem -in "$stage/signed-here" -out "dist/$2" >/dev/null
-        attach_signature "dist/$2" "$1"
-        cmp -s "$stage/signed" "$stage/signed-here" ||
-            { echo "$2, attached again, does not give the signed bytes" >&2; exit 1; }
+    if [[ -f $ZANDREL_AUTHENTICODE/$2 ]]; then
+        cp "$ZANDREL_AUTHENTICODE/$2" "dist/$2"
+    elif [[ -n ${ZANDREL_SIGNER_PIPES:-} ]]; then
+        ask_for_signature "$1" "$2"
     else
-        cp "$keys/$2" "dist/$2"
-        attach_signature "dist/$2" "$1"
+        echo "no $2 in $ZANDREL_AUTHENTICODE to attach to $(basename "$1")" >&2
+        exit 1
     fi
+    attach_signature "dist/$2" "$1"
     mv "$stage/signed" "$1"
 }
 

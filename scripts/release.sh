@@ -22,8 +22,14 @@
 #   scripts/release.sh --host-tools          quicker, with this machine's own tools
 #       (those scripts/test.sh installs): not how releases are made; BUILDINFO says so
 #   scripts/release.sh --authenticode FOLDER  the Windows program and installer
-#       signed in the root (scripts/sign-release.sh, scripts/check-release.sh)
+#       with the Authenticode signatures in FOLDER attached (scripts/check-release.sh)
 #   scripts/release.sh --output DIR           into DIR instead of dist/
+#   scripts/release.sh ... --signer COMMAND [ARG...]   (last) signs on this
+#       machine each Windows file the root has no signature for: the root
+#       hands it out, COMMAND ARG... FILE SIGNATURE writes its detached
+#       signature, and the root attaches that (scripts/sign-release.sh)
+# The root is given the tracked sources and signatures alone, never a key:
+# build/release-root-input keeps what the last root was given.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,21 +55,55 @@ host_tools=0
 pinned=""
 authenticode=""
 output=dist
+signer=()
+usage() {
+    echo "usage: scripts/release.sh [--host-tools | --packages BUILDINFO] [--authenticode FOLDER] [--output DIR]" \
+        "[--signer COMMAND [ARG...]]" >&2
+    exit 2
+}
 while (($#)); do
     case $1 in
         --host-tools) host_tools=1 ;;
         --packages) pinned=${2:?--packages needs a BUILDINFO}; shift ;;
         --authenticode) authenticode=$(realpath "${2:?--authenticode needs a folder}"); shift ;;
         --output) output=${2:?--output needs a folder}; shift ;;
-        *)
-            echo "usage: scripts/release.sh [--host-tools | --packages BUILDINFO] [--authenticode FOLDER] [--output DIR]" >&2
-            exit 2
-            ;;
+        --signer) signer=("${@:2}"); ((${#signer[@]})) || usage; break ;;
+        *) usage ;;
     esac
     shift
 done
-# The host's tools make dist/ where it stands.
+# The host's tools make dist/ where it stands, and sign nothing.
 ((!host_tools)) || [[ $output == dist ]] || { echo "release.sh: --output is not for --host-tools" >&2; exit 2; }
+((!host_tools || ${#signer[@]} == 0)) || { echo "release.sh: --signer is not for --host-tools" >&2; exit 2; }
+((${#signer[@]} == 0)) || [[ -n $authenticode ]] || { echo "release.sh: --signer needs --authenticode" >&2; exit 2; }
+
+# What the root may be given for Authenticode: detached signatures, each a
+# single PKCS#7 block in PEM and nothing else, so never a key.
+only_signatures() { # file...
+    local file
+    for file; do
+        if grep -q 'PRIVATE KEY' "$file"; then
+            echo "release.sh: refused $file: it holds a private key, and the release root takes signatures only" >&2
+            return 1
+        fi
+        if [[ $file != *.authenticode.pem ]] || ! awk 'NR == 1 { bad = $0 != "-----BEGIN PKCS7-----"; next }
+            $0 == "-----END PKCS7-----" && !ended { ended = 1; next }
+            ended || $0 !~ /^[A-Za-z0-9+\/=]+$/ { bad = 1 }
+            END { exit bad || !ended }' "$file"; then
+            echo "release.sh: refused $file: the release root takes Authenticode signatures alone" \
+                "(NAME.authenticode.pem, one PKCS#7 block)" >&2
+            return 1
+        fi
+    done
+}
+if [[ -n $authenticode ]]; then
+    [[ -d $authenticode ]] || { echo "release.sh: no folder $authenticode" >&2; exit 2; }
+    [[ -z $(find "$authenticode" -mindepth 1 ! -type f) ]] ||
+        { echo "release.sh: refused $authenticode: it holds more than files" >&2; exit 1; }
+    shopt -s nullglob
+    only_signatures "$authenticode"/* || exit 1
+    shopt -u nullglob
+fi
 
 command -v git >/dev/null || scripts/install-packages.sh git
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct)}
@@ -103,22 +143,55 @@ apt_options=()
 [[ $ZANDREL_ROOT_MIRROR != "$default_mirror" ]] && apt_options+=(--aptopt='Acquire::Check-Valid-Until "false"')
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-root-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+service=""
+trap '[[ -z $service ]] || kill "$service" 2>/dev/null; rm -rf "$work"' EXIT
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/zandrel-release-root
-mkdir -p "$cache" build
+input=$PWD/build/release-root-input
+rm -rf "$input"
+mkdir -p "$cache" "$input"
 ln -s "$cache" "$work/cache"
+ln -s "$input" "$work/input"
 git ls-files -z | while IFS= read -r -d '' file; do
     if [[ -e $file ]]; then printf '%s\0' "$file"; fi # not one deleted in the work tree
 done | tar --null -T - --sort=name --format=gnu --owner=0 --group=0 --numeric-owner \
-    --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$work/sources.tar"
-# The Authenticode certificate and key, or signatures, for the root alone.
+    --mode=u=rwX,go=rX --mtime="@$SOURCE_DATE_EPOCH" -cf "$input/sources.tar"
 signing_hooks=()
+ZANDREL_SIGNER_PIPES=""
 if [[ -n $authenticode ]]; then
-    cp -R "$authenticode" "$work/authenticode"
+    cp -R "$authenticode" "$input/authenticode"
     export ZANDREL_AUTHENTICODE=/build/authenticode
     signing_hooks=(--customize-hook="mkdir -p \"\$1$ZANDREL_AUTHENTICODE\""
-        --customize-hook="sync-in authenticode $ZANDREL_AUTHENTICODE")
+        --customize-hook="sync-in input/authenticode $ZANDREL_AUTHENTICODE")
 fi
+# The root asks for a signature of each Windows file it has none for (the
+# installer, made around the signed program): it writes the signature's name,
+# the file's size and the file into one pipe, and reads the size and the bytes
+# of the signature that the signer made here from the other, or "refused".
+# The pipes pass into the root as open file descriptors, whoever owns it.
+serve_signatures() {
+    local name size
+    mkdir "$work/unsigned" "$work/signed"
+    while read -r name size <&"$requests"; do
+        [[ $name == *.authenticode.pem && $name != */* && $size =~ ^[0-9]+$ ]] || { echo refused >&"$answers"; continue; }
+        head -c "$size" <&"$requests" >"$work/unsigned/${name%.authenticode.pem}"
+        if [[ ! -e $input/authenticode/$name ]] &&
+            "${signer[@]}" "$work/unsigned/${name%.authenticode.pem}" "$work/signed/$name" &&
+            only_signatures "$work/signed/$name" && cp "$work/signed/$name" "$input/authenticode/"; then
+            stat -c %s "$work/signed/$name" >&"$answers"
+            cat "$work/signed/$name" >&"$answers"
+        else
+            echo refused >&"$answers"
+        fi
+    done
+}
+if ((${#signer[@]})); then
+    mkfifo "$work/requests" "$work/answers"
+    exec {requests}<>"$work/requests" {answers}<>"$work/answers"
+    serve_signatures &
+    service=$!
+    ZANDREL_SIGNER_PIPES="$requests $answers"
+fi
+export ZANDREL_SIGNER_PIPES
 log=$PWD/build/release-root.log
 mode=root
 ((EUID == 0)) || mode=unshare
@@ -127,18 +200,18 @@ echo "== release: a root of Debian $suite from $ZANDREL_ROOT_MIRROR ($variant, $
 export ZANDREL_STARTED=$(date +%s)
 # Files cross between this machine and the root by mmdebstrap's own hooks
 # (sync-in, tar-in, sync-out): in unshare mode only they may write here. Their
-# outside paths are relative to $work.
-if (cd "$work" && mmdebstrap --mode="$mode" --variant="$variant" --architectures="$architectures" \
+# outside paths are relative to $work. A signer's secrets stay out of it.
+if (cd "$work" && env -u ZANDREL_PKCS11_PIN -u ZANDREL_KEY_PASSPHRASE mmdebstrap --mode="$mode" --variant="$variant" --architectures="$architectures" \
     --include="$(IFS=,; echo "${includes[*]}")" "${apt_options[@]}" --skip=essential/unlink --dpkgopt=force-unsafe-io \
     --setup-hook='mkdir -p "$1/var/cache/apt/archives"' \
     --setup-hook='sync-in cache /var/cache/apt/archives' \
     --customize-hook='echo "== release: the root took $(($(date +%s) - ZANDREL_STARTED)) s"' \
     --customize-hook='sync-out /var/cache/apt/archives new-cache' \
     --customize-hook='mkdir -p "$1$ZANDREL_ROOT_SOURCES"' \
-    --customize-hook="tar-in sources.tar $ZANDREL_ROOT_SOURCES" "${signing_hooks[@]}" \
+    --customize-hook="tar-in input/sources.tar $ZANDREL_ROOT_SOURCES" "${signing_hooks[@]}" \
     --customize-hook='chroot "$1" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LC_ALL=C.UTF-8 TZ=UTC0 \
         SOURCE_DATE_EPOCH="$SOURCE_DATE_EPOCH" ZANDREL_COMMIT="$ZANDREL_COMMIT" ZANDREL_AUTHENTICODE="$ZANDREL_AUTHENTICODE" \
-        ZANDREL_ROOT_SUITE="$ZANDREL_ROOT_SUITE" ZANDREL_ROOT_MIRROR="$ZANDREL_ROOT_MIRROR" \
+        ZANDREL_SIGNER_PIPES="$ZANDREL_SIGNER_PIPES" ZANDREL_ROOT_SUITE="$ZANDREL_ROOT_SUITE" ZANDREL_ROOT_MIRROR="$ZANDREL_ROOT_MIRROR" \
         sh -c "umask 022 && cd $ZANDREL_ROOT_SOURCES && exec bash scripts/release-artefacts.sh"' \
     --customize-hook="sync-out $ZANDREL_ROOT_SOURCES/dist dist" \
     "$suite" /dev/null "$ZANDREL_ROOT_MIRROR") 2>&1 | tee "$log" | { grep --line-buffered '^== release: ' || true; }

@@ -4,47 +4,70 @@
 # DIST an apt repository of its Debian packages (apt/, signed InRelease and
 # Release.gpg), the public key as apt takes it, and SHA256SUMS.asc, an
 # armoured detached signature over SHA256SUMS, which then lists the
-# repository's files too. Every signature bears the release's time
-# (SOURCE_DATE_EPOCH from BUILDINFO), so signing the same release again gives
-# the same bytes. The key comes from gpg's keyring (GNUPGHOME honoured); gpg
-# runs in batch mode, its agent asking for a passphrase as usual. Needs gpg,
-# gpg-agent, apt-utils and xz-utils. Nothing in DIST changes unless all of it succeeds.
+# repository's files too. Every OpenPGP signature bears a fixed time, the
+# later of the release's (SOURCE_DATE_EPOCH in BUILDINFO) and the signing
+# key's making, so signing the same release again gives the same bytes. The
+# key comes from gpg's keyring (GNUPGHOME honoured), a smartcard's too; gpg
+# runs in batch mode, its agent asking for a passphrase or PIN as usual.
+#
 # With an Authenticode certificate and key, the Windows program and installer
-# are signed too, as the release root makes them: the release is made again
-# there from its commit (which the work tree must be), the program signed,
-# the zip and the installer made around it and the installer signed, each
-# signature kept as PEM beside them; the rest must come out as DIST has it.
+# are signed too, on this machine: no key ever leaves it. The program from
+# DIST's zip is signed first; then the release is made again in its root from
+# its commit (which the work tree must be), where that signature is attached
+# and the zip and the installer are made around the signed program; the root
+# hands the installer out, it is signed here, and the root attaches that
+# signature too. Each signature is published as PEM beside them; everything
+# else must come out of the root as DIST has it. KEY is a PEM file or a
+# PKCS#11 URI of a key on a token or an HSM service, whose library
+# --pkcs11-module names; its PIN comes from ZANDREL_PKCS11_PIN, an encrypted
+# key file's passphrase from ZANDREL_KEY_PASSPHRASE, else either is asked for
+# at the terminal (scripts/authenticode-sign.sh). Each --timestamp-url is
+# tried in turn for an RFC 3161 time stamp.
+#
+# Needs gpg, gpg-agent, apt-utils and xz-utils, and for Authenticode
+# osslsigncode, openssl and unzip (with libengine-pkcs11-openssl for a token),
+# which it installs when run as root. Every refusal and failure ends with
+# exit 1 and its cause, found before the release is made again where it can
+# be, and leaves DIST as it was; files in DIST that are not the release's are
+# kept. Exit 2: usage.
 #   scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]
-#       [--authenticode-certificate CERT.pem --authenticode-key KEY.pem
-#        [--timestamp-url URL]] DIST
+#       [--authenticode-certificate CHAIN.pem --authenticode-key KEY
+#        [--pkcs11-module MODULE.so] [--timestamp-url URL]...] DIST
 set -euo pipefail
 # Where the repository is published: the folder that holds dists/ and pool/.
 address=https://zandrel.example.org/apt
-cd "$(dirname "$0")/.."
-scripts=$PWD/scripts
 
 usage() {
     echo "usage: scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]" \
-        "[--authenticode-certificate CERT.pem --authenticode-key KEY.pem [--timestamp-url URL]] DIST" >&2
+        "[--authenticode-certificate CHAIN.pem --authenticode-key KEY [--pkcs11-module MODULE.so]" \
+        "[--timestamp-url URL]...] DIST" >&2
     exit 2
 }
-fingerprint="" dist="" certificate="" key_file="" timestamp_url=""
+# Paths given are taken from the folder the script is started in.
+fingerprint="" dist="" certificate="" key="" module="" timestamp_urls=()
 while (($#)); do
     case $1 in
         --openpgp-key) fingerprint=${2:-}; shift ;;
         --address) address=${2:-}; shift ;;
-        --authenticode-certificate) certificate=${2:-}; shift ;;
-        --authenticode-key) key_file=${2:-}; shift ;;
-        --timestamp-url) timestamp_url=${2:-}; shift ;;
+        --authenticode-certificate) certificate=$(realpath -m -- "${2:-}"); shift ;;
+        --authenticode-key) key=${2:-}; shift ;;
+        --pkcs11-module) module=$(realpath -m -- "${2:-}"); shift ;;
+        --timestamp-url) timestamp_urls+=("${2:-}"); shift ;;
         -*) usage ;;
-        *) [[ -z $dist ]] || usage; dist=$1 ;;
+        *) [[ -z $dist ]] || usage; dist=$(realpath -m -- "$1") ;;
     esac
     shift
 done
 [[ -n $fingerprint && -n $dist && -n $address ]] || usage
 # The Authenticode certificate and key come together, or not at all.
-[[ -n $certificate && -n $key_file || -z $certificate$key_file$timestamp_url ]] || usage
-scripts/install-packages.sh gpg gpg-agent apt-utils xz-utils
+[[ -n $certificate && -n $key || -z $certificate$key$module${timestamp_urls[*]} ]] || usage
+[[ -z $key || $key == pkcs11:* ]] || key=$(realpath -m -- "$key")
+cd "$(dirname "$0")/.."
+scripts=$PWD/scripts
+tools=(gpg gpg-agent apt-utils xz-utils)
+[[ -z $certificate ]] || tools+=(osslsigncode openssl unzip)
+[[ $key != pkcs11:* ]] || tools+=(libengine-pkcs11-openssl)
+scripts/install-packages.sh "${tools[@]}"
 fail() { echo "sign-release: $*; $dist is as it was" >&2; exit 1; }
 
 # A whole release: BUILDINFO, SHA256SUMS, and every artefact it lists with
@@ -58,16 +81,16 @@ unsigned_sums=$(grep -v '^[0-9a-f]*  .*/' "$dist/SHA256SUMS" || true)
 epoch=$(sed -n 's/^SOURCE_DATE_EPOCH: //p' "$dist/BUILDINFO")
 [[ $epoch =~ ^[0-9]+$ ]] || fail "BUILDINFO gives no SOURCE_DATE_EPOCH"
 
-# The key: present, able to sign, and no younger than the release, whose time
-# every signature bears.
-key=$(gpg --batch --with-colons --list-secret-keys -- "$fingerprint" 2>/dev/null) ||
+# The key: present and able to sign. Its signatures bear the release's time,
+# or, for a key made later, the time its newest signing key was made.
+key_listing=$(gpg --batch --with-colons --list-secret-keys -- "$fingerprint" 2>/dev/null) ||
     fail "no secret key $fingerprint in ${GNUPGHOME:-~/.gnupg}"
-# Field 12 of the key's line: what the key as a whole can still do, S to sign.
-awk -F: '$1 == "sec" && $12 ~ /S/ { found = 1 } END { exit !found }' <<<"$key" ||
+# Field 12 of the key's line: what the key as a whole can still do, S to sign;
+# of each key's own line, s where that key signs. Field 6: when it was made.
+awk -F: '$1 == "sec" && $12 ~ /S/ { found = 1 } END { exit !found }' <<<"$key_listing" ||
     fail "key $fingerprint cannot sign (revoked, expired, or without a signing key)"
-created=$(awk -F: '$1 == "sec" { print $6; exit }' <<<"$key")
-((created <= epoch)) ||
-    fail "key $fingerprint was made after the release's commit ($(date -u -d "@$epoch" '+%F %T UTC')); sign with an older key"
+made=$(awk -F: '($1 == "sec" || $1 == "ssb") && $12 ~ /s/ && $6 > made { made = $6 } END { print made + 0 }' <<<"$key_listing")
+openpgp_time=$((made > epoch ? made : epoch))
 
 stage=$(mktemp -d "$(dirname "$dist")/.zandrel-signing-XXXXXX")
 remade=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-authenticode-XXXXXX")
@@ -75,18 +98,36 @@ trap 'rm -rf "$stage" "$remade"' EXIT
 artefacts=$dist
 
 if [[ -n $certificate ]]; then
-    [[ -f $certificate && -f $key_file ]] || fail "no Authenticode certificate $certificate or key $key_file"
     scripts/at-release-commit.sh "$dist/BUILDINFO" >&2 ||
         fail "the Windows program is signed as the release root makes it: sign from the release's commit"
-    mkdir -m 700 "$remade/keys"
-    cp "$certificate" "$remade/keys/certificate.pem"
-    cp "$key_file" "$remade/keys/key.pem"
-    [[ -z $timestamp_url ]] || echo "$timestamp_url" >"$remade/keys/timestamp-url"
-    echo "== sign-release: the release made again, its Windows program and installer signed"
-    scripts/release.sh --packages "$dist/BUILDINFO" --authenticode "$remade/keys" --output "$remade/dist" |
-        grep '^== release: the root took\|^== release: done' || true
-    [[ -f $remade/dist/SHA256SUMS ]] || fail "the release could not be made again (build/release-root.log)"
-    rm -rf "$remade/keys"
+    # A token's PIN, or an encrypted key file's passphrase, asked for once.
+    secret_variable=""
+    if [[ $key == pkcs11:* ]]; then
+        secret_variable=ZANDREL_PKCS11_PIN secret_name="the PIN of $key"
+    elif [[ -f $key ]] && grep -q ENCRYPTED "$key"; then
+        secret_variable=ZANDREL_KEY_PASSPHRASE secret_name="the passphrase of $key"
+    fi
+    if [[ -n $secret_variable && -z ${!secret_variable+set} ]]; then
+        (: </dev/tty) 2>/dev/null || fail "$secret_name is needed: set $secret_variable, or sign at a terminal"
+        read -r -s -p "Enter $secret_name: " secret </dev/tty 2>/dev/tty
+        echo >/dev/tty
+        export "$secret_variable=$secret"
+    fi
+    signer=("$scripts/authenticode-sign.sh" --certificate "$certificate" --key "$key" --time "$epoch")
+    [[ -z $module ]] || signer+=(--pkcs11-module "$module")
+    for url in "${timestamp_urls[@]}"; do signer+=(--timestamp-url "$url"); done
+
+    zip=$(sed -n 's/^[0-9a-f]*  \(.*-Windows-x86_64\)\.zip$/\1/p' <<<"$unsigned_sums")
+    [[ -n $zip ]] || fail "SHA256SUMS lists no Windows zip to sign the program of"
+    mkdir "$remade/signatures"
+    unzip -p "$dist/$zip.zip" "$zip/Zandrel.exe" >"$remade/Zandrel.exe" ||
+        fail "$zip.zip holds no $zip/Zandrel.exe"
+    echo "== sign-release: the Windows program, signed here"
+    "${signer[@]}" "$remade/Zandrel.exe" "$remade/signatures/$zip.exe.authenticode.pem" ||
+        fail "the Windows program could not be signed"
+    echo "== sign-release: the release made again in its root, the signature attached, the installer signed here"
+    scripts/release.sh --packages "$dist/BUILDINFO" --authenticode "$remade/signatures" --output "$remade/dist" \
+        --signer "${signer[@]}" || fail "the release could not be made again with the signatures (build/release-root.log)"
     while read -r line; do
         [[ $line == *-Windows-x86_64.* ]] || grep -qxF "$line" "$remade/dist/SHA256SUMS" ||
             fail "made again, ${line#*  } is not what $dist holds"
@@ -94,15 +135,22 @@ if [[ -n $certificate ]]; then
     unsigned_sums=$(<"$remade/dist/SHA256SUMS")
     artefacts=$remade/dist
 fi
-signing_time=$(date -u -d "@$epoch" +%Y%m%dT%H%M%S)
+signing_time=$(date -u -d "@$openpgp_time" +%Y%m%dT%H%M%S)
 # gpg warns of the pinned time at every call; that is no news here.
 gpg_sign() {
     gpg --batch --yes --quiet --faked-system-time "$signing_time!" --local-user "$fingerprint" "$@" \
         2> >(grep -v 'running with faked system time' >&2)
 }
 
-while read -r _ name; do cp "$artefacts/$name" "$artefacts/$name.sha256" "$stage/"; done <<<"$unsigned_sums"
-"$scripts/apt-repository.sh" "$stage" "$stage/apt" "$address"
+# The release's artefacts alone, those signed here in the place of the
+# unsigned ones, for the repository; then DIST as it is, the artefacts and
+# the release's signed files made afresh.
+mkdir "$remade/release"
+while read -r _ name; do cp "$artefacts/$name" "$artefacts/$name.sha256" "$remade/release/"; done <<<"$unsigned_sums"
+cp -a "$dist/." "$stage/"
+rm -rf "$stage/apt" "$stage/SHA256SUMS.asc"
+cp "$remade/release/"* "$stage/"
+"$scripts/apt-repository.sh" "$remade/release" "$stage/apt" "$address"
 gpg --batch --quiet --export --export-options export-minimal -- "$fingerprint" >"$stage/apt/zandrel-archive-keyring.gpg" 2>/dev/null
 release=$stage/apt/dists/stable/Release
 gpg_sign --clearsign --output "${release%Release}InRelease" "$release" &&
@@ -117,4 +165,6 @@ gpg_sign --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SU
 # The signed release in the place of the unsigned one.
 old=$(mktemp -d "$(dirname "$dist")/.zandrel-unsigned-XXXXXX")
 mv "$dist" "$old/dist" && mv "$stage" "$dist" && rm -rf "$old"
-echo "signed $dist with $fingerprint: SHA256SUMS.asc, apt/ ($(grep -c '  apt/' "$dist/SHA256SUMS") files and InRelease, Release.gpg)"
+signed="SHA256SUMS.asc, apt/ ($(grep -c '  apt/' "$dist/SHA256SUMS") files and InRelease, Release.gpg)"
+[[ -z $certificate ]] || signed+=", the Windows program and installer (Authenticode)"
+echo "signed $dist with $fingerprint at $(date -u -d "@$openpgp_time" '+%F %T UTC'): $signed"
