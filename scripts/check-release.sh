@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks a published release against its sources: makes it again from this
-# work tree, in a release root holding every package at the version its
-# BUILDINFO lists (with its Authenticode signatures attached, where it has
-# them), and compares each artefact byte for byte with the sum SHA256SUMS
+# work tree into build/check-release (never dist/, which stays as it is), in
+# a release root holding every package at the version its BUILDINFO lists
+# (with its Authenticode signatures attached, time-stamped or not, where it
+# has them), and compares each artefact byte for byte with the sum SHA256SUMS
 # gives and with the published file, where the folder has it. A
 # signed release's apt repository is made again from the rebuilt packages and
 # compared the same way, and its signatures (SHA256SUMS.asc, InRelease,
@@ -29,10 +30,16 @@ cd "$(dirname "$0")/.."
 for file in SHA256SUMS BUILDINFO; do
     [[ -f $folder/$file ]] || { echo "$folder has no $file"; exit 2; }
 done
+# Where the release is made again, in place of the last check's.
+remade=$PWD/build/check-release
+if [[ $folder/ == "$remade"/* ]]; then
+    echo "$folder is inside $remade, which the check makes the release again in: copy it elsewhere first"
+    exit 2
+fi
 keyring=apt/zandrel-archive-keyring.gpg
 release=apt/dists/stable/Release
 
-# Copies, as the release replaces dist/, which may be the folder given.
+# Copies of what is checked, taken before anything is made.
 published=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-published-XXXXXX")
 trap 'rm -rf "$published"' EXIT
 cp "$folder/SHA256SUMS" "$folder/BUILDINFO" "$published/"
@@ -70,8 +77,9 @@ authenticode=()
 
 if [[ -z $rebuilt ]]; then
     scripts/at-release-commit.sh "$published/BUILDINFO"
-    scripts/release.sh --packages "$published/BUILDINFO" "${authenticode[@]}" || exit
-    rebuilt=$PWD/dist
+    scripts/release.sh --packages "$published/BUILDINFO" "${authenticode[@]}" --output "$remade" || exit
+    echo "== check: the release made again is in $remade"
+    rebuilt=$remade
 fi
 
 problems=0
