@@ -87,18 +87,17 @@ gather() { # name: waits for it, shows its output, fails where it failed
     ((status == 0)) || { echo "$1 failed"; exit 1; }
 }
 
-step "release: every artefact into dist/, the programs as shipped, then all of it again from a second folder"
+step "release: every artefact into dist/"
 scripts/release.sh
 # Its complaint about running as root goes to stderr; any error or warning fails.
 lintian --fail-on error,warning dist/*.deb
-beside shipped scripts/test-shipped.sh dist
-scripts/reproducible.sh build/rebuilt
-gather shipped
 
-step "signing, beside the Windows installer's: the apt repository in bare Debian 12 and 13, check-release.sh on the signed release"
-beside signing tests/release/signing.sh dist build/rebuilt
-step "Windows installer and Authenticode: signed in the release root, installed, upgraded and removed under wine, checked"
+step "Authenticode from a key file (the release made again from a clone under umask 077) and from a token," \
+    "the Windows installer under wine, check-release.sh; beside them, the programs as shipped and the apt repository"
+beside shipped scripts/test-shipped.sh dist
+beside signing tests/release/signing.sh dist
 tests/release/windows.sh dist
+gather shipped
 gather signing
 
 echo

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # The signing step, tried on a release as a maintainer and a Debian user meet
-# it, with keys made for this run alone (none is ever kept): signatures that
-# gpgv and sqv accept and a changed byte that they refuse, the same bytes when
-# signed again, a missing key refused with the release left as it was, the
-# repository installed from and upgraded in bare Debian 12 and 13 roots while
-# a changed InRelease or package is refused, and check-release.sh on the
-# signed release. Needs root or user namespaces, as scripts/release.sh does.
-#   tests/release/signing.sh DIST REBUILT     REBUILT: DIST made again
-#                                              (scripts/reproducible.sh KEEP)
+# it, with keys made for this run alone (none is ever kept), after the
+# release's commit: signatures that bear the key's time, that gpgv and sqv
+# accept and a changed byte that they refuse, the same bytes when signed
+# again, a file of the maintainer's kept, a missing key refused with the
+# release left as it was, the repository installed from and upgraded in bare
+# Debian 12 and 13 roots while a changed InRelease or package is refused, and
+# check-release.sh on the signed release, with the release itself standing
+# for the one made again (tests/release/windows.sh makes it again for real).
+# Needs root or user namespaces, as scripts/release.sh does.
+#   tests/release/signing.sh DIST
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 export TEST=$PWD/tests/release/signing.sh
@@ -45,7 +47,7 @@ if [[ ${1:-} == in-root ]]; then
     exit 0
 fi
 
-dist=$(realpath "${1:?usage: tests/release/signing.sh DIST REBUILT}") rebuilt=$(realpath "${2:?}")
+dist=$(realpath "${1:?usage: tests/release/signing.sh DIST}") rebuilt=$dist
 source tests/release/common.sh
 server=""
 trap '[[ -z $server ]] || kill $server; rm -rf "$WORK"' EXIT
@@ -59,8 +61,15 @@ sign() { # folder key: the folder, a copy of the release, signed
     scripts/sign-release.sh --openpgp-key "$2" --address "$address" "$WORK/$1" >/dev/null
 }
 for copy in one two other; do cp -R "$dist" "$WORK/$copy"; done
+echo "the maintainer's own" >"$WORK/two/notes.txt"
 sign one "$key" && sign two "$key" && sign other "$other_key"
 check "the two keys' signatures differ" differ "$WORK/one/SHA256SUMS.asc" "$WORK/other/SHA256SUMS.asc"
+check "a key made after the commit signs at the time it was made" test \
+    "$(gpgv --status-fd 1 --keyring "$WORK/one/apt/zandrel-archive-keyring.gpg" "$WORK/one/SHA256SUMS.asc" \
+        "$WORK/one/SHA256SUMS" 2>/dev/null | awk '$2 == "VALIDSIG" { print $5 }')" = \
+    "$(gpg --with-colons --list-keys "$key" | awk -F: '$1 == "pub" { print $6 }')"
+check "a file of the maintainer's in the folder is kept" test -f "$WORK/two/notes.txt"
+rm "$WORK/two/notes.txt"
 check "signed twice, the same bytes" diff -r "$WORK/one" "$WORK/two"
 sign two "$key"
 check "signed again when signed, the same bytes" diff -r "$WORK/one" "$WORK/two"

@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # The Windows installer and Authenticode, on a release as an administrator
-# meets them: the release signed with a code-signing certificate of an
-# authority made for this run alone (never kept), the program and installer
-# verified against that authority, the signed program through the end-to-end
-# table under wine; in a fresh wine prefix a silent install that puts the
-# program on the PATH, an upgrade from an older version, an older one refused
-# over a newer, and an uninstall that leaves nothing behind; check-release.sh
-# on the signed release, and on one whose signature has a byte changed. The
-# work tree must be the release's commit, unchanged: the signing makes the
-# release again there.
+# and a maintainer meet them, with authorities, keys and a token made for this
+# run alone (never kept). Refused before anything is made again, each with its
+# cause and the release left as it was: a wrong PIN, a certificate of another
+# key, a module that cannot be loaded, an encrypted key without its
+# passphrase, a certificate not valid at the signing time, a time-stamp
+# authority that does not answer. Signed with a key file, from a fresh clone
+# in another folder under umask 077 (every other artefact must come out the
+# same there), the key never among what the release root was given; signed
+# with a key generated on a SoftHSM2 token, time-stamped by an RFC 3161
+# authority on 127.0.0.1 after one that does not answer; each program and
+# installer verified against the test authorities and refused against
+# others. The token-signed program through the end-to-end table under wine;
+# in a fresh wine prefix a silent install that puts the program on the PATH,
+# an upgrade from an older version, an older one refused over a newer, and an
+# uninstall that leaves nothing behind; check-release.sh on the signed
+# release, leaving dist/ as it was, and on one whose signature has a byte
+# changed. The work tree must be the release's commit, unchanged.
 #   tests/release/windows.sh DIST
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -18,34 +26,132 @@ name=$(basename "$dist"/Zandrel-*-Windows-x86_64.msi .msi)
 version=${name#Zandrel-}
 version=${version%%-*}
 
-# A certificate authority and a code-signing certificate of its, and another
-# authority that signed nothing, valid from before the release's time.
-authority() { # name: NAME.pem and NAME.key, a certificate authority
-    faketime -f '@2020-01-01 00:00:00' openssl req -x509 -newkey rsa:3072 -nodes -days 7300 \
-        -subj "/CN=Zandrel test $1" -addext basicConstraints=critical,CA:TRUE \
-        -addext keyUsage=critical,keyCertSign,cRLSign -keyout "$WORK/$1.key" -out "$WORK/$1.pem" 2>/dev/null
+# Certificate authorities: one for code signing, one for time stamps, and a
+# stranger that signed nothing.
+authority() { # name: NAME.pem and NAME.key
+    openssl req -x509 -newkey rsa:3072 -nodes -days 7300 -subj "/CN=Zandrel test $1" \
+        -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+        -keyout "$WORK/$1.key" -out "$WORK/$1.pem" 2>/dev/null
 }
-authority authority && authority stranger
-faketime -f '@2020-01-01 00:00:00' openssl req -newkey rsa:3072 -nodes -subj "/CN=Zandrel test code signing" \
-    -keyout "$WORK/signing.key" -out "$WORK/signing.csr" 2>/dev/null
-printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature extendedKeyUsage=codeSigning >"$WORK/signing.ext"
-faketime -f '@2020-01-01 00:00:00' openssl x509 -req -days 7300 -in "$WORK/signing.csr" -CA "$WORK/authority.pem" \
-    -CAkey "$WORK/authority.key" -CAcreateserial -extfile "$WORK/signing.ext" -out "$WORK/signing.pem" 2>/dev/null
-# The certificate file holds the whole chain, as a maintainer's does.
-cat "$WORK/signing.pem" "$WORK/authority.pem" >"$WORK/chain.pem"
+certificate() { # name public-key authority usage [faketime option]: NAME.pem, and NAME-chain.pem with the authority's
+    printf '%s\n' basicConstraints=CA:FALSE keyUsage=critical,digitalSignature "extendedKeyUsage=$4" >"$WORK/$1.ext"
+    ${5:+faketime -f "$5"} openssl x509 -new -subj "/CN=Zandrel test $1" -force_pubkey "$2" -days 30 \
+        -CA "$WORK/$3.pem" -CAkey "$WORK/$3.key" -extfile "$WORK/$1.ext" -out "$WORK/$1.pem" 2>/dev/null
+    cat "$WORK/$1.pem" "$WORK/$3.pem" >"$WORK/$1-chain.pem"
+}
+authority authority && authority stranger && authority timestamp-authority
+
+key_file() { # name: NAME.key and NAME.pub
+    openssl genpkey -algorithm rsa -pkeyopt rsa_keygen_bits:3072 -out "$WORK/$1.key" 2>/dev/null
+    openssl pkey -in "$WORK/$1.key" -pubout -out "$WORK/$1.pub"
+}
+# A key file, marked so that any copy of it shows, and its certificate; one
+# that expired long before the release; and the same key encrypted.
+key_file file
+marker="zandrel-test-marker-$RANDOM$RANDOM"
+sed -i "1i $marker" "$WORK/file.key" # text before the PEM block, which openssl passes over
+certificate file "$WORK/file.pub" authority codeSigning
+certificate expired "$WORK/file.pub" authority codeSigning '@2020-01-01 00:00:00'
+openssl pkey -in "$WORK/file.key" -aes256 -passout pass:zandrel -out "$WORK/encrypted.key"
+
+# A token whose key is generated on it and never leaves it, and its certificate.
+export SOFTHSM2_CONF=$WORK/softhsm2.conf
+mkdir "$WORK/tokens"
+printf 'directories.tokendir = %s\nobjectstore.backend = file\n' "$WORK/tokens" >"$SOFTHSM2_CONF"
+module=/usr/lib/softhsm/libsofthsm2.so pin=24680
+softhsm2-util --init-token --free --label "Zandrel test" --so-pin 13579 --pin $pin >/dev/null
+pkcs11-tool --module $module --token-label "Zandrel test" --login --pin $pin --keypairgen --key-type rsa:3072 \
+    --label code-signing --id 01 >/dev/null
+pkcs11-tool --module $module --token-label "Zandrel test" --read-object --type pubkey --label code-signing \
+    --output-file "$WORK/token.der" >/dev/null
+openssl pkey -pubin -inform DER -in "$WORK/token.der" -out "$WORK/token.pub"
+certificate token "$WORK/token.pub" authority codeSigning
+token_key="pkcs11:token=Zandrel%20test;object=code-signing"
+
+# The time-stamp authority on 127.0.0.1, and a port where nothing answers.
+key_file timestamping
+certificate timestamping "$WORK/timestamping.pub" timestamp-authority critical,timeStamping
+printf '%s\n' '[ tsa ]' 'default_tsa = authority' '[ authority ]' "serial = $WORK/timestamp-serial" \
+    'signer_digest = sha256' 'default_policy = 1.2.3.4.1' 'digests = sha256' 'ess_cert_id_alg = sha256' \
+    >"$WORK/timestamping.cnf"
+echo 01 >"$WORK/timestamp-serial"
+coproc authority_server { python3 tests/release/timestamp_authority.py "$WORK/timestamping.cnf" \
+    "$WORK/timestamping.pem" "$WORK/timestamping.key" "$WORK/timestamp-authority.pem" 2>"$WORK/timestamping.log"; }
+# shellcheck disable=SC2154 # coproc sets it
+trap 'kill $authority_server_PID 2>/dev/null; rm -rf "$WORK"' EXIT
+read -r port <&"${authority_server[0]}"
+silent_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 openpgp_key=$(make_openpgp_key "Zandrel test <windows@example.invalid>")
 
+sign() { # release folder, then sign-release.sh's Authenticode options
+    scripts/sign-release.sh --openpgp-key "$openpgp_key" "${@:2}" "$1"
+}
+unset ZANDREL_KEY_PASSPHRASE
+refusal() { # the token's PIN, then sign-release.sh's Authenticode options
+    ZANDREL_PKCS11_PIN=$1 sign "$WORK/refused" "${@:2}"
+}
+with_token=(--authenticode-certificate "$WORK/token-chain.pem" --authenticode-key "$token_key" --pkcs11-module "$module")
+with_file=(--authenticode-certificate "$WORK/file-chain.pem" --authenticode-key "$WORK/file.key")
+cp -R "$dist" "$WORK/refused"
+before=$(file_sums "$WORK/refused")
+while IFS='|' read -r what pin_given cause options; do
+    eval "options=($options)"
+    check "$what: exit 1, the cause named" refuses_saying "$cause" refusal "$pin_given" "${options[@]}"
+done <<'REFUSALS'
+a wrong PIN|11111|refused the PIN|"${with_token[@]}"
+a certificate of another key|24680|is not the key's|--authenticode-certificate "$WORK/file-chain.pem" --authenticode-key "$token_key" --pkcs11-module $module
+a module that cannot be loaded|24680|module /etc/hostname cannot be loaded|--authenticode-certificate "$WORK/token-chain.pem" --authenticode-key "$token_key" --pkcs11-module /etc/hostname
+an encrypted key file without its passphrase|24680|passphrase of .*encrypted.key is needed|--authenticode-certificate "$WORK/file-chain.pem" --authenticode-key "$WORK/encrypted.key"
+a certificate not valid at the signing time|24680|must be valid at the signing time|--authenticode-certificate "$WORK/expired-chain.pem" --authenticode-key "$WORK/file.key"
+a time-stamp authority that does not answer|24680|no time-stamp authority answered|"${with_file[@]}" --timestamp-url http://127.0.0.1:$silent_port
+REFUSALS
+check "... and the release as it was after each" test "$before" = "$(file_sums "$WORK/refused")"
+mkdir "$WORK/key-in-folder" && cp "$WORK/file.key" "$WORK/key-in-folder/$name.exe.authenticode.pem"
+check "release.sh refuses a folder of signatures that holds a private key" \
+    refuses_saying 'holds a private key' scripts/release.sh --packages "$dist/BUILDINFO" --authenticode "$WORK/key-in-folder"
+
+# The key file's signing, from a fresh clone in another folder under umask 077.
+cp -R "$dist" "$WORK/signed-with-file"
+(
+    umask 077
+    git clone -q --no-hardlinks . "$WORK/clone"
+    cd "$WORK/clone" && sign "$WORK/signed-with-file" "${with_file[@]}" >"$WORK/signed-with-file.log" 2>&1
+) || { cat "$WORK/signed-with-file.log"; echo "FAIL signing with a key file, from a clone under umask 077"; exit 1; }
+given=$WORK/clone/build/release-root-input
+check "what the root was given: the sources and the two signatures alone" \
+    test "$(cd "$given" && find . -type f | LC_ALL=C sort | xargs)" = \
+    "./authenticode/$name.exe.authenticode.pem ./authenticode/$name.msi.authenticode.pem ./sources.tar"
+check "... none of it holds the key file or a line of its key" fails grep -r -a -q -F -e "$marker" \
+    -e "$(sed -n 3p "$WORK/file.key")" "$given"
+
+# The token's signing, the first authority silent, the second one answering.
 cp -R "$dist" "$WORK/signed"
-scripts/sign-release.sh --openpgp-key "$openpgp_key" --authenticode-certificate "$WORK/chain.pem" \
-    --authenticode-key "$WORK/signing.key" "$WORK/signed" || { echo "FAIL signing the release"; exit 1; }
+ZANDREL_PKCS11_PIN=$pin sign "$WORK/signed" "${with_token[@]}" --timestamp-url "http://127.0.0.1:$silent_port" \
+    --timestamp-url "http://127.0.0.1:$port" >"$WORK/signed.log" 2>&1 || { cat "$WORK/signed.log"; echo "FAIL signing from the token"; exit 1; }
+for signed in signed-with-file signed; do
+    python3 -m zipfile -e "$WORK/$signed/$name.zip" "$WORK/$signed-zip"
+done
 python3 -m zipfile -e "$dist/$name.zip" "$WORK/unsigned-zip"
-python3 -m zipfile -e "$WORK/signed/$name.zip" "$WORK/signed-zip"
 program=$WORK/signed-zip/$name/Zandrel.exe
 check "the signed program is not the unsigned one" differ "$WORK/unsigned-zip/$name/Zandrel.exe" "$program"
-for file in "$program" "$WORK/signed/$name.msi"; do
-    check "osslsigncode verifies $(basename "$file") with the authority" \
+# osslsigncode passes a signature whose time stamp it cannot verify, taking
+# the time now instead; it says which it did.
+verify() { # authority, time-stamp authority, file
+    local report status=0
+    report=$(osslsigncode verify -CAfile "$WORK/$1.pem" -TSA-CAfile "$WORK/$2.pem" -in "$3" 2>&1) || status=$?
+    echo "$report"
+    ((status == 0)) && [[ $report == *'Timestamp Server Signature verification: ok'* ]]
+}
+for file in "$WORK/signed-with-file-zip/$name/Zandrel.exe" "$WORK/signed-with-file/$name.msi"; do
+    check "the key file's signature on $(basename "$file"): osslsigncode verifies it with the authority" \
         osslsigncode verify -CAfile "$WORK/authority.pem" -in "$file"
     check "... and not with another" fails osslsigncode verify -CAfile "$WORK/stranger.pem" -in "$file"
+done
+for file in "$program" "$WORK/signed/$name.msi"; do
+    check "the token's signature on $(basename "$file") and its time stamp: osslsigncode verifies both with their authorities" \
+        verify authority timestamp-authority "$file"
+    check "... and neither with another" fails verify stranger timestamp-authority "$file"
+    check "... the time stamp not either" fails verify authority stranger "$file"
 done
 check "the signatures are published beside the release" \
     test -s "$WORK/signed/$name.exe.authenticode.pem" -a -s "$WORK/signed/$name.msi.authenticode.pem"
@@ -54,6 +160,7 @@ wine=/usr/lib/wine/wine64
 export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8
 tests/windows/wine_session.sh start /usr/lib/wine/wineserver $wine "$program"
 check "the signed program passes the end-to-end table" python3 tests/e2e/run_cases.py --exe "$program" --wine $wine
+tests/windows/wine_session.sh stop /usr/lib/wine/wineserver
 
 # The installer in a fresh prefix, run as administrators run it.
 export WINEPREFIX=$WORK/installs
@@ -116,7 +223,9 @@ check "the older version is refused over it" refused_over_newer
 check "uninstalled silently, nothing left" uninstalls
 tests/windows/wine_session.sh stop /usr/lib/wine/wineserver
 
+before=$(file_sums dist)
 check "check-release.sh passes on the signed release" scripts/check-release.sh "$WORK/signed"
+check "... and leaves dist/ as it was" test "$before" = "$(file_sums dist)"
 change_byte "$WORK/signed/$name.exe.authenticode.pem" 100
 check "check-release.sh fails on a changed signature, and names it" \
     refuses_saying "^DIFFERENT  $name.exe.authenticode.pem:" scripts/check-release.sh "$WORK/signed"
