@@ -12,15 +12,17 @@
 # again gives the same signature; each --timestamp-url is tried in turn for an
 # RFC 3161 time stamp, which keeps the signature valid after the certificate
 # expires, and signing fails when none answers.
-# Exit 0 signed; 1 refused, naming the cause; 2 usage or a missing input.
+# Exit codes (scripts/lib.sh): 0 signed; 1 refused, naming the cause; 2 usage,
+# or a missing input.
 #   scripts/authenticode-sign.sh --certificate CHAIN.pem --key KEY [--pkcs11-module MODULE.so]
 #       [--timestamp-url URL]... --time EPOCH FILE SIGNATURE
 set -euo pipefail
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
 
 usage() {
-    echo "usage: scripts/authenticode-sign.sh --certificate CHAIN.pem --key KEY [--pkcs11-module MODULE.so]" \
-        "[--timestamp-url URL]... --time EPOCH FILE SIGNATURE" >&2
-    exit 2
+    die 2 "usage: scripts/authenticode-sign.sh --certificate CHAIN.pem --key KEY [--pkcs11-module MODULE.so]" \
+        "[--timestamp-url URL]... --time EPOCH FILE SIGNATURE"
 }
 certificate="" key="" module="" epoch="" timestamp_urls=() files=()
 while (($#)); do
@@ -37,9 +39,9 @@ while (($#)); do
 done
 [[ ${#files[@]} -eq 2 && -n $certificate && -n $key && $epoch =~ ^[0-9]+$ ]] || usage
 file=${files[0]} signature=${files[1]}
-refuse() { echo "authenticode-sign: $*" >&2; exit 1; }
-[[ -f $file ]] || { echo "authenticode-sign: no file $file to sign" >&2; exit 2; }
-[[ -f $certificate ]] || { echo "authenticode-sign: no certificate $certificate" >&2; exit 2; }
+refuse() { die 1 "$@"; }
+[[ -f $file ]] || die 2 "no file $file to sign"
+[[ -f $certificate ]] || die 2 "no certificate $certificate"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-authenticode-XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -78,7 +80,7 @@ if [[ $key == pkcs11:* ]]; then
     [[ -z ${ZANDREL_PKCS11_PIN+set} ]] || secret_variable=ZANDREL_PKCS11_PIN
 else
     [[ -z $module ]] || refuse "--pkcs11-module is for a key on a token, named by a pkcs11: URI, not for $key"
-    [[ -f $key ]] || { echo "authenticode-sign: no key file $key" >&2; exit 2; }
+    [[ -f $key ]] || die 2 "no key file $key"
     if grep -q ENCRYPTED "$key"; then
         [[ -n ${ZANDREL_KEY_PASSPHRASE+set} ]] ||
             refuse "$key is encrypted, and no passphrase was given (ZANDREL_KEY_PASSPHRASE, or at a terminal)"

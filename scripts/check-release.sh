@@ -9,9 +9,10 @@
 # compared the same way, and its signatures (SHA256SUMS.asc, InRelease,
 # Release.gpg) are verified with the key it publishes, whose fingerprint is
 # printed: compare it with the one the maintainers give.
-# Exit 0 when every artefact is the same and every signature good; 1 when one
-# differs or a signature is bad; 3 when the mirror lacks a package version
-# (nothing is built then); 2 when the check cannot start.
+# Exit codes (scripts/lib.sh): 0 every artefact the same and every signature
+# good; 1 one differs, a signature is bad, or the release root refused what
+# FOLDER holds; 2 usage, a missing file, or the release could not be made
+# again; 3 the mirror lacks a package version (nothing is built then).
 #   scripts/check-release.sh FOLDER        FOLDER holds SHA256SUMS and BUILDINFO,
 #                                          with or without the artefacts
 #   ZANDREL_MIRROR=URL scripts/check-release.sh FOLDER   packages from that mirror
@@ -19,25 +20,29 @@
 #       release already made again (scripts/release.sh --packages BUILDINFO)
 # The work tree must be the commit BUILDINFO names, its tracked files unchanged.
 set -euo pipefail
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+usage() { die 2 "usage: scripts/check-release.sh [--rebuilt DIST] FOLDER (with SHA256SUMS and BUILDINFO)"; }
 rebuilt=""
 if [[ ${1:-} == --rebuilt ]]; then
-    rebuilt=$(cd "${2:?--rebuilt needs a folder}" && pwd)
+    (($# == 3)) || usage
+    [[ -d $2 ]] || die 2 "no folder $2"
+    rebuilt=$(realpath -- "$2")
     shift 2
 fi
-folder=${1:?usage: scripts/check-release.sh [--rebuilt DIST] FOLDER (with SHA256SUMS and BUILDINFO)}
-folder=$(cd "$folder" && pwd)
-cd "$(dirname "$0")/.."
+(($# == 1)) || usage
+[[ -d $1 ]] || die 2 "no folder $1"
+folder=$(realpath -- "$1")
+cd "$zandrel_top"
 for file in SHA256SUMS BUILDINFO; do
-    [[ -f $folder/$file ]] || { echo "$folder has no $file"; exit 2; }
+    [[ -f $folder/$file ]] || die 2 "$folder has no $file"
 done
 # Where the release is made again, in place of the last check's.
-remade=$PWD/build/check-release
-if [[ $folder/ == "$remade"/* ]]; then
-    echo "$folder is inside $remade, which the check makes the release again in: copy it elsewhere first"
-    exit 2
-fi
-keyring=apt/zandrel-archive-keyring.gpg
-release=apt/dists/stable/Release
+remade=$zandrel_top/build/check-release
+[[ $folder/ != "$remade"/* ]] ||
+    die 2 "$folder is inside $remade, which the check makes the release again in: copy it elsewhere first"
+keyring=apt/$apt_keyring
+release=apt/dists/$apt_suite/Release
 
 # Copies of what is checked, taken before anything is made.
 published=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-published-XXXXXX")
@@ -52,7 +57,7 @@ signed=0
 if [[ -f $folder/SHA256SUMS.asc ]] || grep -q '  apt/' "$published/SHA256SUMS"; then
     signed=1
     for name in SHA256SUMS.asc "${release%Release}InRelease" "$release.gpg" $keyring apt/zandrel.sources; do
-        [[ -f $folder/$name ]] || { echo "a signed release, but $folder has no $name"; exit 2; }
+        [[ -f $folder/$name ]] || die 2 "a signed release, but $folder has no $name"
         mkdir -p "$(dirname "$published/$name")" && cp "$folder/$name" "$published/$name"
     done
     scripts/install-packages.sh gpg gpgv apt-utils xz-utils
@@ -64,11 +69,9 @@ mkdir "$published/authenticode"
 while read -r expected name; do
     [[ $name == *.authenticode.pem ]] || continue
     if [[ ! -f $published/$name ]]; then
-        echo "$folder has no $name, which the signed Windows program is made again with"
-        exit 2
+        die 2 "$folder has no $name, which the signed Windows program is made again with"
     elif [[ $(sha256sum <"$published/$name") != "$expected  -" ]]; then
-        echo "DIFFERENT  $name: not the signature SHA256SUMS names, so it cannot be attached"
-        exit 1
+        die 1 "DIFFERENT  $name: not the signature SHA256SUMS names, so it cannot be attached"
     fi
     cp "$published/$name" "$published/authenticode/"
 done <"$published/SHA256SUMS"
@@ -77,12 +80,13 @@ authenticode=()
 
 if [[ -z $rebuilt ]]; then
     scripts/at-release-commit.sh "$published/BUILDINFO"
+    # Its exit code is the check's: 1 refused, 2 not made, 3 a package version missing.
     scripts/release.sh --packages "$published/BUILDINFO" "${authenticode[@]}" --output "$remade" || exit
     echo "== check: the release made again is in $remade"
     rebuilt=$remade
 fi
 
-problems=0
+differences=() # what is not as it should be
 if ((signed)); then
     echo
     echo "== check: the signatures, with the key the release publishes:"
@@ -97,7 +101,7 @@ if ((signed)); then
             echo "good       $name"
         else
             echo "BAD        $name: not a good signature by that key over the rebuilt bytes"
-            problems=$((problems + 1))
+            differences+=("BAD        $name: not a good signature by that key over the rebuilt bytes")
         fi
     }
     gpgv=(gpgv --quiet --keyring "$published/$keyring")
@@ -138,10 +142,11 @@ while read -r expected name; do
     fi
     if [[ -n $problem ]]; then
         echo "DIFFERENT  $name: $problem"
+        differences+=("DIFFERENT  $name: $problem")
     else
         echo "same       $name"
         same=$((same + 1))
     fi
 done <"$published/SHA256SUMS"
 echo "$same of $total artefacts the same"
-((same == total && problems == 0))
+((${#differences[@]} == 0)) || die 1 "not the release this commit makes:"$'\n'"$(printf '%s\n' "${differences[@]}")"

@@ -1,61 +1,62 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a preset needs (cmake/preset-packages.txt), from
 # a bare Debian 12 or 13 on, when run as root; run as another user, it names
-# those that are missing and fails.
+# those that are missing and fails. Elsewhere than on Debian it names them
+# and leaves them to you.
 #   scripts/install-packages.sh --preset NAME             release, dev, windows, ...
 #   scripts/install-packages.sh --preset cross --target TARGET   (cmake/linux-targets.txt)
 #   scripts/install-packages.sh --all                     all that scripts/test.sh runs
 #   scripts/install-packages.sh PACKAGE...                these
 # PACKAGE:ARCH adds ARCH as a foreign architecture; PACKAGE? is installed only
-# where the Debian release has it.
+# where the Debian release has it. Exit codes (scripts/lib.sh): 0 all there;
+# 2 usage, or packages missing that it may not install, or apt failed.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-usage() {
-    echo "usage: scripts/install-packages.sh --preset NAME [--target TARGET] | --all | PACKAGE..." >&2
-    exit 2
-}
-rows() { grep -v '^#' "$1"; }
-presets=$(rows cmake/preset-packages.txt | awk '{print $1}')
-targets=$(rows cmake/linux-targets.txt | awk '{print $1}')
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+usage() { die 2 "usage: scripts/install-packages.sh --preset NAME [--target TARGET] | --all | PACKAGE..."; }
+rows() { grep -v '^#' "$zandrel_top/cmake/preset-packages.txt" | awk '{ print $1 }' | uniq; }
+# Presets, not the rows of scripts that use packages too.
+presets=$(rows | grep -v /)
 
-# A target's cross compiler and, where Debian has one, its musl for the
-# target's first Debian architecture.
-target_packages() { # target
-    rows cmake/linux-targets.txt | awk -v target="$1" '$1 == target {
-        print "g++-" $2
-        if ($3 != "-") { split($6, architectures, ","); print "musl-dev:" architectures[1] "?" }
-    }'
-}
 preset_packages() { # preset [target]
-    rows cmake/preset-packages.txt | awk -v preset="$1" '$1 == preset { for (i = 2; i <= NF; i++) print $i }'
+    row_packages "$1"
     # A preset named after a target (aarch64) builds that target.
-    if [[ -n ${2:-} ]] || grep -qx "$1" <<<"$targets"; then target_packages "${2:-$1}"; fi
+    if [[ -n ${2:-} ]] || grep -qx "$1" <<<"$(target_names)"; then target_packages "${2:-$1}"; fi
 }
 
 packages=()
 case ${1:-} in
 --preset)
     preset=${2:-} target=""
-    grep -qx "$preset" <<<"$presets" || { echo "no preset '$preset'; one of:" $(grep -v / <<<"$presets") >&2; exit 2; }
+    grep -qx "$preset" <<<"$presets" || die 2 "no preset '$preset'; one of: $(xargs <<<"$presets")"
     if [[ ${3:-} == --target ]]; then
         target=${4:-}
-        grep -qx "$target" <<<"$targets" || { echo "no target '$target'; one of:" $targets >&2; exit 2; }
+        grep -qx "$target" <<<"$(target_names)" || die 2 "no target '$target'; one of: $(target_names | xargs)"
     elif [[ $preset == cross ]]; then
-        echo "the cross preset builds one target: --target, one of:" $targets >&2
-        exit 2
+        die 2 "the cross preset builds one target: --target, one of: $(target_names | xargs)"
     fi
     mapfile -t packages < <(preset_packages "$preset" "$target")
     ;;
 --all)
-    mapfile -t packages < <(for preset in $presets; do preset_packages "$preset"; done
-        for target in $targets; do target_packages "$target"; done)
+    mapfile -t packages < <(for row in $(rows); do row_packages "$row"; done
+        for target in $(target_names); do target_packages "$target"; done)
     ;;
 --* | "") usage ;;
 *) packages=("$@") ;;
 esac
 
+if ! command -v dpkg-query >/dev/null; then
+    echo "install-packages: not a Debian system, so not checked; Debian names what is needed:" \
+        "$(printf '%s\n' "${packages[@]%\?}" | sort -u | xargs)" >&2
+    exit 0
+fi
+
 installed() { [[ $(dpkg-query -W -f='${Status}' "$1" 2>/dev/null) == *'install ok installed' ]]; }
-available() { [[ -n $(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p' | grep -v '(none)') ]]; }
+available() {
+    local candidate
+    candidate=$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+    [[ -n $candidate && $candidate != '(none)' ]]
+}
 
 missing=() optional=()
 for package in $(printf '%s\n' "${packages[@]}" | sort -u); do # package names hold no blank
@@ -71,8 +72,7 @@ if [[ $(id -u) -ne 0 ]]; then
         if available "$package"; then missing+=("$package"); fi
     done
     ((${#missing[@]})) || exit 0
-    echo "missing packages (run as root to install them): ${missing[*]}" >&2
-    exit 1
+    die 2 "missing packages (run as root to install them): ${missing[*]}"
 fi
 
 # Packages of another processor (:arm64) need its architecture added first;
@@ -85,7 +85,7 @@ for package in "${missing[@]}" "${optional[@]}"; do
         added+=("$architecture")
     fi
 done
-apt-get update -q
+apt-get update -q || die 2 "apt-get update failed"
 for package in "${optional[@]}"; do
     if available "$package"; then
         missing+=("$package")
@@ -98,4 +98,5 @@ for architecture in "${added[@]}"; do
 done
 ((${#missing[@]})) || exit 0
 echo "== installing: ${missing[*]}"
-DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" ||
+    die 2 "apt-get could not install: ${missing[*]}"

@@ -1,35 +1,62 @@
 #!/usr/bin/env bash
-# Makes every release artefact into dist/ with the tools of the system it runs
-# on: inside the release root, where scripts/release.sh runs it, or here with
-# `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each of
-# cmake/linux-targets.txt), the Windows zip and installer, the Debian packages
-# (one for each Debian architecture), BUILDINFO, a .sha256 beside each and
-# SHA256SUMS over all. Time stamps are the commit's, owners 0, modes 0755 and
-# 0644, entries in name order, whatever the folder and the umask. Where
-# ZANDREL_AUTHENTICODE names a folder, the Windows program and installer carry
-# Authenticode signatures, each kept as PEM in dist/: those in the folder, or
-# where it has none for a file, one that the machine outside makes for it,
-# asked for through the two pipes whose file descriptors ZANDREL_SIGNER_PIPES
-# names (scripts/release.sh --signer). No key ever comes in here.
-# Needs SOURCE_DATE_EPOCH and ZANDREL_COMMIT; in the root, ZANDREL_ROOT_SUITE
-# and ZANDREL_ROOT_MIRROR, which BUILDINFO records with the root's packages.
-set -euo pipefail
-cd "$(dirname "$0")/.."
-: "${SOURCE_DATE_EPOCH:?}" "${ZANDREL_COMMIT:?}"
-step() { echo "== release: $*"; }
+# Makes every release artefact into OUTPUT with the tools of the system it
+# runs on: inside the release root, where scripts/release.sh runs it, or here
+# with `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each
+# of cmake/linux-targets.txt), the Windows zip and installer, the Debian
+# packages (one for each Debian architecture), BUILDINFO, a .sha256 beside
+# each and SHA256SUMS over all it made. Time stamps are EPOCH, the commit's,
+# owners 0, modes 0755 and 0644, entries in name order, whatever the folder
+# and the umask. BUILDINFO names COMMIT, and for a root its suite and mirror,
+# with every package at its version. With --authenticode, the Windows program
+# and installer carry Authenticode signatures, each kept as PEM in OUTPUT:
+# those in FOLDER, or where it has none for a file, one that the machine
+# outside makes for it, asked for through the two pipes whose open file
+# descriptors --signer-pipes names (scripts/release.sh --signer). No key ever
+# comes in here. Progress lines go to file descriptor FD (standard output by
+# default). Exit codes: scripts/lib.sh's; a failed step is 2.
+#   scripts/release-artefacts.sh --output OUTPUT --time EPOCH --commit COMMIT
+#       [--root SUITE,MIRROR] [--authenticode FOLDER [--signer-pipes "REQUESTS ANSWERS"]]
+#       [--progress FD]
+set -Eeuo pipefail
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cd "$zandrel_top"
+output="" commit="" root="" authenticode="" signer_pipes="" progress=1
+unset SOURCE_DATE_EPOCH
+while (($#)); do
+    case $1 in
+        --output) output=${2:-} ;;
+        --time) export SOURCE_DATE_EPOCH=${2:-} ;;
+        --commit) commit=${2:-} ;;
+        --root) root=${2:-} ;;
+        --authenticode) authenticode=${2:-} ;;
+        --signer-pipes) signer_pipes=${2:-} ;;
+        --progress) progress=${2:-} ;;
+        *) die 2 "usage: scripts/release-artefacts.sh --output OUTPUT --time EPOCH --commit COMMIT" \
+            "[--root SUITE,MIRROR] [--authenticode FOLDER [--signer-pipes \"REQUESTS ANSWERS\"]] [--progress FD]" ;;
+    esac
+    shift 2
+done
+[[ -n $output && ${SOURCE_DATE_EPOCH:-} =~ ^[0-9]+$ && -n $commit ]] || die 2 "--output, --time and --commit are needed"
+step() { echo "== release: $*" >&"$progress"; }
+# A failed command ends the run with 2, naming it.
+trap 'die 2 "failed: $BASH_COMMAND"' ERR
 
 stage=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-release-XXXXXX")
 trap 'rm -rf "$stage"' EXIT
-rm -rf dist
-mkdir dist
+rm -rf "$output"
+mkdir -p "$output"
+made=() # every artefact, as it is made: SHA256SUMS lists these
 
-tar_gz() { # folder name under $stage: dist/NAME.tar.gz
+tar_gz() { # folder name under $stage: OUTPUT/NAME.tar.gz
     tar --sort=name --format=gnu --owner=0 --group=0 --numeric-owner --mtime="@$SOURCE_DATE_EPOCH" \
-        --mode=u=rwX,go=rX -C "$stage" -cf - "$1" | gzip -9n >"dist/$1.tar.gz"
+        --mode=u=rwX,go=rX -C "$stage" -cf - "$1" | gzip -9n >"$output/$1.tar.gz"
+    made+=("$1.tar.gz")
 }
 
-zip_folder() { # folder name under $stage: dist/NAME.zip
-    python3 - "$stage" "$1" "dist/$1.zip" <<'PYTHON'
+zip_folder() { # folder name under $stage: OUTPUT/NAME.zip
+    made+=("$1.zip")
+    python3 - "$stage" "$1" "$output/$1.zip" <<'PYTHON'
 import os, sys, time, zipfile
 stage, name, archive = sys.argv[1:]
 stamp = time.gmtime(max(int(os.environ["SOURCE_DATE_EPOCH"]), 315532800))[:6]  # zip dates start in 1980
@@ -58,8 +85,9 @@ PYTHON
 # (appended to, [~], and taken off again, -, when uninstalled), for which wixl
 # has no element, and the package code. Every time in it is the commit's, and
 # its product and package codes follow from the version.
-installer() { # folder name under $stage: dist/NAME.msi
+installer() { # folder name under $stage: OUTPUT/NAME.msi
     local version product package clock
+    made+=("$1.msi")
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' build/windows/CMakeCache.txt)
     read -r product package < <(python3 - "$version" <<'PYTHON'
 import re, sys, uuid
@@ -73,9 +101,12 @@ PYTHON
     # The cabinet holds each file's time, in local time.
     touch -d "@$SOURCE_DATE_EPOCH" "$stage/$1"/*
     clock=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
+    # wixl takes the files from beside the source it is given (0.101, Debian
+    # 12's, takes no absolute path for them).
+    cp cmake/Zandrel.wxs "$stage/"
     TZ=UTC faketime -f "$clock" wixl --arch x64 -D Version="$version" -D ProductCode="$product" \
-        -D Folder="$stage/$1" -o "dist/$1.msi" cmake/Zandrel.wxs
-    TZ=UTC faketime -f "$clock" msibuild "dist/$1.msi" -i "$stage/Environment.idt" \
+        -D Folder="$1" -o "$output/$1.msi" "$stage/Zandrel.wxs"
+    TZ=UTC faketime -f "$clock" msibuild "$output/$1.msi" -i "$stage/Environment.idt" \
         -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('RemoveEnvironmentStrings', 3300)" \
         -q "INSERT INTO InstallExecuteSequence (Action, Sequence) VALUES ('WriteEnvironmentStrings', 5200)" \
         -s "Zandrel $version" "Zandrel developers" "x64;1033" "{$package}"
@@ -95,43 +126,39 @@ attach_signature() { # signature file
     # "Current message digest : D" (held) beside "Calculated message digest : D" (computed).
     awk -F' *: *' '/^(Current|Calculated) / { split($1, kind, " "); sub(/^[A-Za-z]+ /, "", $1); split($2, digest, " ")
             if (kind[1] == "Current") { held[$1] = digest[1]; count++ } else computed[$1] = digest[1] }
-        END { for (name in held) if (held[name] != computed[name]) exit 1; exit !count }' "$stage/attached.log" || {
-        echo "$(basename "$1") is not a signature of $(basename "$2") as made here: it holds another file's digest" >&2
-        exit 1
-    }
+        END { for (name in held) if (held[name] != computed[name]) exit 1; exit !count }' "$stage/attached.log" ||
+        die 1 "$(basename "$1") is not a signature of $(basename "$2") as made here: it holds another file's digest"
 }
 
 # Asks the machine outside to sign FILE, and writes the signature it sends
-# back to dist/SIGNATURE (scripts/release.sh --signer).
+# back to OUTPUT/SIGNATURE (scripts/release.sh --signer).
 ask_for_signature() { # file signature
     local pipes size
-    read -r -a pipes <<<"$ZANDREL_SIGNER_PIPES"
+    read -r -a pipes <<<"$signer_pipes"
     echo "$2 $(stat -c %s "$1")" >&"${pipes[0]}"
     cat "$1" >&"${pipes[0]}"
     read -r size <&"${pipes[1]}"
-    [[ $size =~ ^[0-9]+$ ]] || { echo "$(basename "$1") was not signed outside the root: $size" >&2; exit 1; }
-    head -c "$size" <&"${pipes[1]}" >"dist/$2"
+    [[ $size =~ ^[0-9]+$ ]] || die 1 "$(basename "$1") was not signed outside the root: $size"
+    head -c "$size" <&"${pipes[1]}" >"$output/$2"
 }
 
-# Gives FILE, in place, the Authenticode signature SIGNATURE, which dist/ keeps.
+# Gives FILE, in place, the Authenticode signature SIGNATURE, which OUTPUT keeps.
 authenticode() { # file signature
-    if [[ -f $ZANDREL_AUTHENTICODE/$2 ]]; then
-        cp "$ZANDREL_AUTHENTICODE/$2" "dist/$2"
-    elif [[ -n ${ZANDREL_SIGNER_PIPES:-} ]]; then
+    if [[ -f $authenticode/$2 ]]; then
+        cp "$authenticode/$2" "$output/$2"
+    elif [[ -n $signer_pipes ]]; then
         ask_for_signature "$1" "$2"
     else
-        echo "no $2 in $ZANDREL_AUTHENTICODE to attach to $(basename "$1")" >&2
-        exit 1
+        die 2 "no $2 in $authenticode to attach to $(basename "$1")"
     fi
-    attach_signature "dist/$2" "$1"
+    attach_signature "$output/$2" "$1"
     mv "$stage/signed" "$1"
+    made+=("$2")
 }
 
 # Each program: its preset, and for a cross-built one its target.
 programs=(release windows)
-while read -r target rest; do
-    programs+=("cross $target")
-done < <(grep -v '^#' cmake/linux-targets.txt)
+for target in $(target_names); do programs+=("cross $target"); done
 
 for program in "${programs[@]}"; do
     read -r preset target <<<"$program"
@@ -147,10 +174,10 @@ for program in "${programs[@]}"; do
     cmake --install "$build" --prefix "$stage/$name" >/dev/null
     if [[ $preset == windows ]]; then
         step "${target:-$preset}: $name.zip and $name.msi"
-        [[ -z ${ZANDREL_AUTHENTICODE:-} ]] || authenticode "$stage/$name/Zandrel.exe" "$name.exe.authenticode.pem"
+        [[ -z $authenticode ]] || authenticode "$stage/$name/Zandrel.exe" "$name.exe.authenticode.pem"
         zip_folder "$name"
         installer "$name"
-        [[ -z ${ZANDREL_AUTHENTICODE:-} ]] || authenticode "dist/$name.msi" "$name.msi.authenticode.pem"
+        [[ -z $authenticode ]] || authenticode "$output/$name.msi" "$name.msi.authenticode.pem"
         continue
     fi
     step "${target:-$preset}: $name.tar.gz and the Debian packages"
@@ -163,36 +190,37 @@ for program in "${programs[@]}"; do
         # CPack's folders and the modes in the package's own headers follow
         # the umask; the tarball's modes are set above.
         (umask 022 && cpack --preset "$preset" -D CPACK_DEBIAN_PACKAGE_ARCHITECTURE="$architecture" >/dev/null)
-        cp "$build/package/"*.deb dist/
+        for package in "$build/package/"*.deb; do
+            cp "$package" "$output/"
+            made+=("$(basename "$package")")
+        done
     done
 done
 
 step "BUILDINFO"
 {
     echo "Zandrel $(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' build/release/CMakeCache.txt), made by scripts/release.sh"
-    echo "commit: $ZANDREL_COMMIT"
+    echo "commit: $commit"
     echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH"
-    if [[ -n ${ZANDREL_ROOT_MIRROR:-} ]]; then
+    if [[ -n $root ]]; then
         # Enough to make the same root again: every package, at its version.
         echo "root: Debian $(cat /etc/debian_version), made by mmdebstrap"
-        echo "suite: $ZANDREL_ROOT_SUITE"
-        echo "architectures:" $(dpkg --print-architecture) $(dpkg --print-foreign-architectures)
-        echo "mirror: $ZANDREL_ROOT_MIRROR"
+        echo "suite: ${root%%,*}"
+        echo "architectures: $(dpkg --print-architecture | cat - <(dpkg --print-foreign-architectures) | xargs)"
+        echo "mirror: ${root#*,}"
         echo "packages:"
         dpkg-query -W -f='  ${binary:Package} ${Version}\n' | LC_ALL=C sort
     else
         (. /etc/os-release && echo "tools: this machine's own ($PRETTY_NAME), with --host-tools: not a published release")
     fi
-} >dist/BUILDINFO
+} >"$output/BUILDINFO"
+made+=(BUILDINFO)
 
 step "sums"
 (
-    cd dist
-    for artefact in *; do
+    cd "$output"
+    for artefact in "${made[@]}"; do
         sha256sum "$artefact" >"$artefact.sha256"
     done
-    shopt -s nullglob # the signatures, where the Windows program is signed
-    cat -- *.tar.gz.sha256 *.zip.sha256 *.msi.sha256 *.authenticode.pem.sha256 *.deb.sha256 BUILDINFO.sha256 \
-        >SHA256SUMS
-    cat SHA256SUMS
+    printf '%s\n' "${made[@]}" | LC_ALL=C sort | sed 's/$/.sha256/' | xargs cat >SHA256SUMS
 )

@@ -24,24 +24,31 @@
 # at the terminal (scripts/authenticode-sign.sh). Each --timestamp-url is
 # tried in turn for an RFC 3161 time stamp.
 #
+# The repository names the address the release is published at, which
+# --address URL changes (apt/ is under it).
+#
 # Needs gpg, gpg-agent, apt-utils and xz-utils, and for Authenticode
 # osslsigncode, openssl and unzip (with libengine-pkcs11-openssl for a token),
-# which it installs when run as root. Every refusal and failure ends with
-# exit 1 and its cause, found before the release is made again where it can
-# be, and leaves DIST as it was; files in DIST that are not the release's are
-# kept. Exit 2: usage.
+# which it installs when run as root. Whatever fails leaves DIST as it was,
+# found before the release is made again where it can be; files in DIST that
+# are not the release's are kept. Exit codes (scripts/lib.sh): 0 signed; 1 a
+# refusal, with its cause (the key, its PIN or passphrase, the certificate, a
+# time-stamp authority, an artefact not what SHA256SUMS says, or not what the
+# root makes again); 2 usage, DIST not a release, the work tree not its
+# commit, or the release could not be made again; 3 the mirror lacks a
+# package version.
 #   scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]
 #       [--authenticode-certificate CHAIN.pem --authenticode-key KEY
 #        [--pkcs11-module MODULE.so] [--timestamp-url URL]...] DIST
 set -euo pipefail
-# Where the repository is published: the folder that holds dists/ and pool/.
-address=https://zandrel.example.org/apt
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+address=$release_address
 
 usage() {
-    echo "usage: scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]" \
+    die 2 "usage: scripts/sign-release.sh --openpgp-key FINGERPRINT [--address URL]" \
         "[--authenticode-certificate CHAIN.pem --authenticode-key KEY [--pkcs11-module MODULE.so]" \
-        "[--timestamp-url URL]...] DIST" >&2
-    exit 2
+        "[--timestamp-url URL]...] DIST"
 }
 # Paths given are taken from the folder the script is started in.
 fingerprint="" dist="" certificate="" key="" module="" timestamp_urls=()
@@ -62,33 +69,34 @@ done
 # The Authenticode certificate and key come together, or not at all.
 [[ -n $certificate && -n $key || -z $certificate$key$module${timestamp_urls[*]} ]] || usage
 [[ -z $key || $key == pkcs11:* ]] || key=$(realpath -m -- "$key")
-cd "$(dirname "$0")/.."
-scripts=$PWD/scripts
+cd "$zandrel_top"
+scripts=$zandrel_top/scripts
 tools=(gpg gpg-agent apt-utils xz-utils)
 [[ -z $certificate ]] || tools+=(osslsigncode openssl unzip)
 [[ $key != pkcs11:* ]] || tools+=(libengine-pkcs11-openssl)
 scripts/install-packages.sh "${tools[@]}"
-fail() { echo "sign-release: $*; $dist is as it was" >&2; exit 1; }
+fail() { # code message...
+    die "$1" "${*:2}; $dist is as it was"
+}
 
 # A whole release: BUILDINFO, SHA256SUMS, and every artefact it lists with
 # those bytes. A release signed before is signed afresh from the same lines:
 # those of its artefacts, whose names hold no folder.
-[[ -f $dist/BUILDINFO && -f $dist/SHA256SUMS ]] || fail "no BUILDINFO and SHA256SUMS: not a release"
+[[ -f $dist/BUILDINFO && -f $dist/SHA256SUMS ]] || fail 2 "no BUILDINFO and SHA256SUMS: not a release"
 unsigned_sums=$(grep -v '^[0-9a-f]*  .*/' "$dist/SHA256SUMS" || true)
-[[ -n $unsigned_sums ]] || fail "SHA256SUMS lists no artefact"
+[[ -n $unsigned_sums ]] || fail 2 "SHA256SUMS lists no artefact"
 (cd "$dist" && sha256sum --quiet -c - <<<"$unsigned_sums") >/dev/null 2>&1 ||
-    fail "artefacts are missing or differ from SHA256SUMS: not a whole release"
-epoch=$(sed -n 's/^SOURCE_DATE_EPOCH: //p' "$dist/BUILDINFO")
-[[ $epoch =~ ^[0-9]+$ ]] || fail "BUILDINFO gives no SOURCE_DATE_EPOCH"
+    fail 1 "artefacts are missing or differ from SHA256SUMS: not a whole release"
+epoch=$(release_epoch "$dist/BUILDINFO")
 
 # The key: present and able to sign. Its signatures bear the release's time,
 # or, for a key made later, the time its newest signing key was made.
 key_listing=$(gpg --batch --with-colons --list-secret-keys -- "$fingerprint" 2>/dev/null) ||
-    fail "no secret key $fingerprint in ${GNUPGHOME:-~/.gnupg}"
+    fail 1 "no secret key $fingerprint in ${GNUPGHOME:-~/.gnupg}"
 # Field 12 of the key's line: what the key as a whole can still do, S to sign;
 # of each key's own line, s where that key signs. Field 6: when it was made.
 awk -F: '$1 == "sec" && $12 ~ /S/ { found = 1 } END { exit !found }' <<<"$key_listing" ||
-    fail "key $fingerprint cannot sign (revoked, expired, or without a signing key)"
+    fail 1 "key $fingerprint cannot sign (revoked, expired, or without a signing key)"
 made=$(awk -F: '($1 == "sec" || $1 == "ssb") && $12 ~ /s/ && $6 > made { made = $6 } END { print made + 0 }' <<<"$key_listing")
 openpgp_time=$((made > epoch ? made : epoch))
 
@@ -98,8 +106,8 @@ trap 'rm -rf "$stage" "$remade"' EXIT
 artefacts=$dist
 
 if [[ -n $certificate ]]; then
-    scripts/at-release-commit.sh "$dist/BUILDINFO" >&2 ||
-        fail "the Windows program is signed as the release root makes it: sign from the release's commit"
+    scripts/at-release-commit.sh "$dist/BUILDINFO" ||
+        fail 2 "the Windows program is signed as the release root makes it: sign from the release's commit"
     # A token's PIN, or an encrypted key file's passphrase, asked for once.
     secret_variable=""
     if [[ $key == pkcs11:* ]]; then
@@ -108,7 +116,7 @@ if [[ -n $certificate ]]; then
         secret_variable=ZANDREL_KEY_PASSPHRASE secret_name="the passphrase of $key"
     fi
     if [[ -n $secret_variable && -z ${!secret_variable+set} ]]; then
-        (: </dev/tty) 2>/dev/null || fail "$secret_name is needed: set $secret_variable, or sign at a terminal"
+        (: </dev/tty) 2>/dev/null || fail 1 "$secret_name is needed: set $secret_variable, or sign at a terminal"
         read -r -s -p "Enter $secret_name: " secret </dev/tty 2>/dev/tty
         echo >/dev/tty
         export "$secret_variable=$secret"
@@ -118,19 +126,22 @@ if [[ -n $certificate ]]; then
     for url in "${timestamp_urls[@]}"; do signer+=(--timestamp-url "$url"); done
 
     zip=$(sed -n 's/^[0-9a-f]*  \(.*-Windows-x86_64\)\.zip$/\1/p' <<<"$unsigned_sums")
-    [[ -n $zip ]] || fail "SHA256SUMS lists no Windows zip to sign the program of"
+    [[ -n $zip ]] || fail 2 "SHA256SUMS lists no Windows zip to sign the program of"
     mkdir "$remade/signatures"
     unzip -p "$dist/$zip.zip" "$zip/Zandrel.exe" >"$remade/Zandrel.exe" ||
-        fail "$zip.zip holds no $zip/Zandrel.exe"
+        fail 2 "$zip.zip holds no $zip/Zandrel.exe"
     echo "== sign-release: the Windows program, signed here"
     "${signer[@]}" "$remade/Zandrel.exe" "$remade/signatures/$zip.exe.authenticode.pem" ||
-        fail "the Windows program could not be signed"
+        fail 1 "the Windows program could not be signed"
     echo "== sign-release: the release made again in its root, the signature attached, the installer signed here"
+    status=0
     scripts/release.sh --packages "$dist/BUILDINFO" --authenticode "$remade/signatures" --output "$remade/dist" \
-        --signer "${signer[@]}" || fail "the release could not be made again with the signatures (build/release-root.log)"
+        --signer "${signer[@]}" || status=$?
+    # A refusal is 1, a root or a build that failed 2, a package version missing 3.
+    ((status == 0)) || fail "$status" "the release could not be made again with the signatures"
     while read -r line; do
         [[ $line == *-Windows-x86_64.* ]] || grep -qxF "$line" "$remade/dist/SHA256SUMS" ||
-            fail "made again, ${line#*  } is not what $dist holds"
+            fail 1 "made again, ${line#*  } is not what $dist holds"
     done <<<"$unsigned_sums"
     unsigned_sums=$(<"$remade/dist/SHA256SUMS")
     artefacts=$remade/dist
@@ -150,17 +161,17 @@ while read -r _ name; do cp "$artefacts/$name" "$artefacts/$name.sha256" "$remad
 cp -a "$dist/." "$stage/"
 rm -rf "$stage/apt" "$stage/SHA256SUMS.asc"
 cp "$remade/release/"* "$stage/"
-"$scripts/apt-repository.sh" "$remade/release" "$stage/apt" "$address"
-gpg --batch --quiet --export --export-options export-minimal -- "$fingerprint" >"$stage/apt/zandrel-archive-keyring.gpg" 2>/dev/null
-release=$stage/apt/dists/stable/Release
-gpg_sign --clearsign --output "${release%Release}InRelease" "$release" &&
-    gpg_sign --armor --detach-sign --output "$release.gpg" "$release" || fail "gpg could not sign with $fingerprint"
+"$scripts/apt-repository.sh" "$remade/release" "$stage/apt" "$address/apt"
+gpg --batch --quiet --export --export-options export-minimal -- "$fingerprint" >"$stage/apt/$apt_keyring" 2>/dev/null
+release=$stage/apt/dists/$apt_suite/Release
+gpg_sign --clearsign --output "${release%Release}InRelease" "$release" || fail 1 "gpg could not sign with $fingerprint"
+gpg_sign --armor --detach-sign --output "$release.gpg" "$release" || fail 1 "gpg could not sign with $fingerprint"
 {
     echo "$unsigned_sums"
     (cd "$stage" && find apt -type f ! -name InRelease ! -name Release.gpg | LC_ALL=C sort | xargs sha256sum)
 } >"$stage/SHA256SUMS"
 gpg_sign --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" ||
-    fail "gpg could not sign with $fingerprint"
+    fail 1 "gpg could not sign with $fingerprint"
 
 # The signed release in the place of the unsigned one.
 old=$(mktemp -d "$(dirname "$dist")/.zandrel-unsigned-XXXXXX")

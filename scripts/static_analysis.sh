@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # clang-tidy (checks in .clang-tidy) and cppcheck over the program's code;
 # any finding fails. Needs build/dev/compile_commands.json (the dev preset).
+# Exit codes (scripts/lib.sh): 0 no findings; 1 a finding; 2 a tool failed.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cd "$zandrel_top"
 
 [[ -f build/dev/compile_commands.json ]] || cmake --preset dev >/dev/null
 

@@ -6,10 +6,14 @@
 # under qemu-user on the oldest processor its line in cmake/linux-targets.txt
 # claims (x86-64 natively, and on processors without AVX2). The Windows
 # program passes the check of its executable and the table under wine.
+# Exit codes (scripts/lib.sh): 0 every program passed; 1 one failed a check;
+# 2 no release in DIST.
 #   scripts/test-shipped.sh [DIST]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-dist=${1:-dist}
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+dist=$(realpath -m -- "${1:-$zandrel_top/dist}")
+cd "$zandrel_top"
 # A static musl program is some 40 to 70 KB; a C library linked in by mistake
 # (glibc's static start alone is some 400 KB) or debugging symbols pass this.
 max_program_bytes=$((100 * 1024))
@@ -36,7 +40,7 @@ check_linux_program() { # program
 }
 
 archives=("$dist"/Zandrel-*-Linux-*.tar.gz)
-[[ -f ${archives[0]} ]] || { echo "no Linux tarball in $dist: run scripts/release.sh first"; exit 1; }
+[[ -f ${archives[0]} ]] || die 2 "no Linux tarball in $dist: run scripts/release.sh first"
 for archive in "${archives[@]}"; do
     name=$(basename "$archive" .tar.gz)
     processor=${name##*-Linux-}
@@ -46,15 +50,13 @@ for archive in "${archives[@]}"; do
     check_linux_program "$program"
     if [[ $processor == x86_64 ]]; then
         run_table "$program" --large
-        for cpu in $(grep -v '^#' tests/x86_64-processors.txt); do
+        for cpu in $(x86_64_test_processors); do
             echo "-cpu $cpu"
             run_table "$program" --wrapper "qemu-x86_64 -cpu $cpu"
         done
         continue
     fi
-    read -r _ _ _ qemu oldest _ < <(awk -v target="$processor" '!/^#/ && $1 == target' cmake/linux-targets.txt)
-    [[ -n ${qemu:-} ]] || { fail "$name: no line for $processor in cmake/linux-targets.txt"; continue; }
-    run_table "$program" --wrapper "qemu-$qemu -cpu $oldest" --large
+    run_table "$program" --wrapper "qemu-$(target_field "$processor" qemu) -cpu $(target_field "$processor" processor)" --large
 done
 
 for archive in "$dist"/Zandrel-*-Windows-x86_64.zip; do
@@ -70,5 +72,5 @@ for archive in "$dist"/Zandrel-*-Windows-x86_64.zip; do
     tests/windows/wine_session.sh stop /usr/lib/wine/wineserver
 done
 
-((failures == 0)) || { echo "$failures of the shipped programs' checks failed"; exit 1; }
+((failures == 0)) || die 1 "$failures of the shipped programs' checks failed"
 echo "every shipped program passed"

@@ -1,9 +1,21 @@
-# What the release tests share: a folder of their own, checks that count their
-# failures, a byte changed on purpose, and throwaway keys made for one run and
-# never kept. Sourced by tests/release/*.sh, which stand in the source folder.
+# shellcheck shell=bash
+# What the release tests share: a folder of their own, what they start ended
+# when they end however they end, checks that count their failures, a byte
+# changed on purpose, and throwaway keys made for one run and never kept.
+# Sourced by tests/release/*.sh, which stand in the source folder.
 export WORK
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-release-test-XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
+endings=("rm -rf '$WORK'")
+at_end() { # command: run when the test ends, before those given earlier
+    endings=("$1" "${endings[@]}")
+}
+ending() {
+    local command
+    for command in "${endings[@]}"; do eval "$command" || true; done
+}
+trap ending EXIT
+trap 'exit 143' TERM
+trap 'exit 130' INT
 failures=0
 check() { # what, then the command that must succeed
     local what=$1
@@ -17,11 +29,16 @@ check() { # what, then the command that must succeed
     fi
 }
 fails() { ! "$@"; }
-refuses_saying() { # line, then the command: it ends with exit 1, and a line of its output matches
+exits_saying() { # code, line, then the command: it ends with that code, and a line on its standard error matches
     local status=0
-    "${@:2}" >"$WORK/refusal.log" 2>&1 || status=$?
-    ((status == 1)) && grep -q "$1" "$WORK/refusal.log" || { echo "exit $status:"; cat "$WORK/refusal.log"; false; }
+    "${@:3}" >"$WORK/exit.out" 2>"$WORK/exit.err" || status=$?
+    if ((status != $1)) || ! grep -q "$2" "$WORK/exit.err"; then
+        echo "exit $status:"
+        cat "$WORK/exit.out" "$WORK/exit.err"
+        return 1
+    fi
 }
+refuses_saying() { exits_saying 1 "$@"; } # line, then the command
 file_sums() { (cd "$1" && find . -type f | LC_ALL=C sort | xargs sha256sum); }
 differ() { ! cmp -s "$1" "$2"; }
 finish() { # what was checked
@@ -42,6 +59,7 @@ PYTHON
 # commit, as a new maintainer's are.
 export GNUPGHOME=$WORK/gnupg
 mkdir -m 700 "$GNUPGHOME"
+at_end 'gpgconf --kill all 2>/dev/null' # the agent gpg started for that keyring
 make_openpgp_key() { # user id: its fingerprint
     gpg --batch --quiet --passphrase '' --quick-gen-key "$1" ed25519 sign never 2>"$WORK/gpg.log" ||
         { cat "$WORK/gpg.log" >&2; return 1; }

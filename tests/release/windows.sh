@@ -19,8 +19,9 @@
 # changed. The work tree must be the release's commit, unchanged.
 #   tests/release/windows.sh DIST
 set -euo pipefail
+dist=$(realpath -- "${1:?usage: tests/release/windows.sh DIST}")
 cd "$(dirname "$0")/../.."
-dist=$(realpath "${1:?usage: tests/release/windows.sh DIST}")
+# shellcheck source=common.sh
 source tests/release/common.sh
 name=$(basename "$dist"/Zandrel-*-Windows-x86_64.msi .msi)
 version=${name#Zandrel-}
@@ -78,7 +79,7 @@ echo 01 >"$WORK/timestamp-serial"
 coproc authority_server { python3 tests/release/timestamp_authority.py "$WORK/timestamping.cnf" \
     "$WORK/timestamping.pem" "$WORK/timestamping.key" "$WORK/timestamp-authority.pem" 2>"$WORK/timestamping.log"; }
 # shellcheck disable=SC2154 # coproc sets it
-trap 'kill $authority_server_PID 2>/dev/null; rm -rf "$WORK"' EXIT
+at_end "kill $authority_server_PID"
 read -r port <&"${authority_server[0]}"
 silent_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 openpgp_key=$(make_openpgp_key "Zandrel test <windows@example.invalid>")
@@ -106,9 +107,6 @@ a certificate not valid at the signing time|24680|must be valid at the signing t
 a time-stamp authority that does not answer|24680|no time-stamp authority answered|"${with_file[@]}" --timestamp-url http://127.0.0.1:$silent_port
 REFUSALS
 check "... and the release as it was after each" test "$before" = "$(file_sums "$WORK/refused")"
-mkdir "$WORK/key-in-folder" && cp "$WORK/file.key" "$WORK/key-in-folder/$name.exe.authenticode.pem"
-check "release.sh refuses a folder of signatures that holds a private key" \
-    refuses_saying 'holds a private key' scripts/release.sh --packages "$dist/BUILDINFO" --authenticode "$WORK/key-in-folder"
 
 # The key file's signing, from a fresh clone in another folder under umask 077.
 cp -R "$dist" "$WORK/signed-with-file"
@@ -158,6 +156,9 @@ check "the signatures are published beside the release" \
 
 wine=/usr/lib/wine/wine64
 export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8
+for prefix in wineprefix installs; do
+    at_end "WINEPREFIX='$WORK/$prefix' tests/windows/wine_session.sh stop /usr/lib/wine/wineserver"
+done
 tests/windows/wine_session.sh start /usr/lib/wine/wineserver $wine "$program"
 check "the signed program passes the end-to-end table" python3 tests/e2e/run_cases.py --exe "$program" --wine $wine
 tests/windows/wine_session.sh stop /usr/lib/wine/wineserver
@@ -228,5 +229,5 @@ check "check-release.sh passes on the signed release" scripts/check-release.sh "
 check "... and leaves dist/ as it was" test "$before" = "$(file_sums dist)"
 change_byte "$WORK/signed/$name.exe.authenticode.pem" 100
 check "check-release.sh fails on a changed signature, and names it" \
-    refuses_saying "^DIFFERENT  $name.exe.authenticode.pem:" scripts/check-release.sh "$WORK/signed"
+    refuses_saying "DIFFERENT  $name.exe.authenticode.pem:" scripts/check-release.sh "$WORK/signed"
 finish "Windows installer and Authenticode"
