@@ -33,6 +33,7 @@ contestants+=("floor: static main returning 0|$work/floor")
 # The loop runs in dash, whose fork is cheaper than bash's: less of what is
 # timed is the loop's own.
 repeat() { # command...: runs it runs_per_round times
+    # shellcheck disable=SC2016 # dash expands its own variables
     dash -c 'i=0; while [ $i -lt '$runs_per_round' ]; do "$@" >/dev/null; i=$((i + 1)); done' repeat "$@"
 }
 

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Timing helpers shared by the benchmark scripts; source it.
 
 require() { # command...: stops, naming what is missing, unless every command is at hand

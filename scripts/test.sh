@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # Installs what the tests need (Debian packages, when run as root), then
-# configures, builds and runs every test. Ends non-zero on any failure.
+# configures, builds and runs every test. Exit codes (scripts/lib.sh): 0
+# every test passed; 1 one failed; 2 what the tests need could not be had.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+# shellcheck source=lib.sh
+source "$(dirname "$0")/lib.sh"
+cd "$zandrel_top"
 
 # Every package a step below uses (cmake/preset-packages.txt): a minimal
 # Debian has none of them.
 scripts/install-packages.sh --all
-mapfile -t cross_targets < <(grep -v '^#' cmake/linux-targets.txt)
 
 step() { echo; echo "== $* (at ${SECONDS} s)"; }
+
+step "shellcheck: every script and test script"
+mapfile -t shell_scripts < <(git ls-files '*.sh' .ci/run)
+shellcheck -x "${shell_scripts[@]}"
 
 step "g++: build with warnings as errors, run every test"
 cmake --workflow --preset dev
@@ -17,7 +23,7 @@ cmake --workflow --preset dev
 # The release programs must not fall back to glibc quietly where musl is installed.
 linked_against_musl() { # build folder
     grep -q '^ZANDREL_CAN_LINK_AGAINST_MUSL:INTERNAL=1$' "$1/CMakeCache.txt" ||
-        { echo "$1/Zandrel is not linked against musl"; exit 1; }
+        die 1 "$1/Zandrel is not linked against musl"
 }
 
 step "release: the static musl program against the end-to-end table; the dynamic one needs the C library alone"
@@ -25,13 +31,10 @@ cmake --workflow --preset release
 linked_against_musl build/release
 python3 tests/e2e/run_cases.py --exe build/release/Zandrel
 needed=$(readelf -d build/dev/Zandrel | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-if [[ $needed != libc.so.6 ]]; then
-    echo "build/dev/Zandrel needs more than the C library at run time:" $needed
-    exit 1
-fi
+[[ $needed == libc.so.6 ]] || die 1 "build/dev/Zandrel needs more than the C library at run time: $(xargs <<<"$needed")"
 
 step "processors without AVX2 under qemu-x86_64: the kernel test (the shipped program's table: below)"
-for cpu in $(grep -v '^#' tests/x86_64-processors.txt); do
+for cpu in $(x86_64_test_processors); do
     echo "-cpu $cpu"
     qemu-x86_64 -cpu "$cpu" build/dev/tests/zandrel_unit_tests --gtest_filter='SumKernels.*' --gtest_brief=1
 done
@@ -55,15 +58,16 @@ cmake --workflow --preset bench
 step "Windows: cross-build, check the executable, run the unit and end-to-end tests under wine"
 cmake --workflow --preset windows
 
-for line in "${cross_targets[@]}"; do
-    read -r target triplet musl qemu processor debian <<<"$line"
-    step "$target: cross-build, unit and end-to-end tests under qemu-$qemu -cpu ${processor%%,*}"
+for target in $(target_names); do
+    processor=$(target_field "$target" processor)
+    step "$target: cross-build, unit and end-to-end tests under qemu-$(target_field "$target" qemu) -cpu ${processor%%,*}"
     # aarch64's own preset adds the kernel benchmark.
     preset=cross
     [[ $target == aarch64 ]] && preset=aarch64
     ZANDREL_TARGET=$target cmake --workflow --preset $preset
     # Where this Debian has the target's musl (Debian 12 has none for riscv64).
-    if [[ $(dpkg-query -W -f='${Status}' "musl-dev:${debian%%,*}" 2>/dev/null) == *'ok installed' ]]; then
+    musl=$(target_packages "$target" | sed -n 's/^\(musl-dev:.*\)?$/\1/p')
+    if [[ -n $musl && $(dpkg-query -W -f='${Status}' "$musl" 2>/dev/null) == *'ok installed' ]]; then
         linked_against_musl "build/$target"
     fi
 done
@@ -73,30 +77,63 @@ min_time=0.05
 dpkg --compare-versions "$(dpkg-query -W -f='${Version}' libbenchmark-dev:arm64)" ge 1.8 && min_time+=s
 qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=$min_time
 
-# What a release root's making leaves of the two processors (dpkg and the
-# disk) another step uses, in the background; its output is shown when done.
+# The release tests, each in a session of its own and marked in its
+# environment, so that whatever it started is found: a test that leaves
+# anything running fails, and when a step fails, what runs beside it is
+# ended and its output shown. Where a release root's making leaves one of
+# the two processors (dpkg and the disk), another step runs beside it.
 declare -A background
+marker() { echo "ZANDREL_TEST_JOB=$$-$1"; }
+left_running() { # name: the processes still marked with it, one a line
+    grep -lzx "$(marker "$1")" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
+}
 beside() { # name command...: runs it in the background, into build/NAME.log
-    "${@:2}" >"build/$1.log" 2>&1 &
+    env "$(marker "$1")" setsid "${@:2}" >"build/$1.log" 2>&1 &
     background[$1]=$!
 }
-gather() { # name: waits for it, shows its output, fails where it failed
-    local status=0
+gather() { # name [fails]: waits for it and shows its output; it must pass (or fail), and leave nothing running
+    local status=0 left
     wait "${background[$1]}" || status=$?
+    unset "background[$1]"
     cat "build/$1.log"
-    ((status == 0)) || { echo "$1 failed"; exit 1; }
+    mapfile -t left < <(left_running "$1")
+    if ((${#left[@]})); then
+        ps -o pid=,args= -p "$(IFS=,; echo "${left[*]}")" >&2 || true
+        kill "${left[@]}" 2>/dev/null || true
+        die 1 "$1 left these running"
+    fi
+    if [[ ${2:-} == fails ]]; then ((status != 0)) || die 1 "$1 passed, where it must fail"; return; fi
+    ((status == 0)) || die 1 "$1 failed"
 }
+end_background() {
+    local name left
+    for name in "${!background[@]}"; do
+        kill -TERM -- "-${background[$name]}" 2>/dev/null || true
+        wait "${background[$name]}" || true
+        echo "== $name, ended as a step failed:"
+        tail -n 40 "build/$name.log"
+        mapfile -t left < <(left_running "$name")
+        ((${#left[@]} == 0)) || kill "${left[@]}" 2>/dev/null || true
+    done
+}
+trap end_background EXIT
 
 step "release: every artefact into dist/"
 scripts/release.sh
 # Its complaint about running as root goes to stderr; any error or warning fails.
 lintian --fail-on error,warning dist/*.deb
 
+step "a release test whose step fails leaves nothing of its own running"
+rm -rf build/not-a-release && cp -R dist build/not-a-release && rm build/not-a-release/*-Windows-x86_64.zip
+beside failing tests/release/windows.sh build/not-a-release
+gather failing fails
+
 step "Authenticode from a key file (the release made again from a clone under umask 077) and from a token," \
     "the Windows installer under wine, check-release.sh; beside them, the programs as shipped and the apt repository"
 beside shipped scripts/test-shipped.sh dist
 beside signing tests/release/signing.sh dist
-tests/release/windows.sh dist
+beside windows tests/release/windows.sh dist
+gather windows
 gather shipped
 gather signing
 
