@@ -76,7 +76,7 @@ printf '%s\n' '[ tsa ]' 'default_tsa = authority' '[ authority ]' "serial = $WOR
     'signer_digest = sha256' 'default_policy = 1.2.3.4.1' 'digests = sha256' 'ess_cert_id_alg = sha256' \
     >"$WORK/timestamping.cnf"
 echo 01 >"$WORK/timestamp-serial"
-coproc authority_server { python3 tests/release/timestamp_authority.py "$WORK/timestamping.cnf" \
+coproc authority_server { exec python3 tests/release/timestamp_authority.py "$WORK/timestamping.cnf" \
     "$WORK/timestamping.pem" "$WORK/timestamping.key" "$WORK/timestamp-authority.pem" 2>"$WORK/timestamping.log"; }
 # shellcheck disable=SC2154 # coproc sets it
 at_end "kill $authority_server_PID"
