@@ -48,10 +48,11 @@ usage() {
 host_tools=0 pinned="" authenticode="" output=$zandrel_top/dist signer=()
 while (($#)); do
     case $1 in
+        --packages | --authenticode | --output) [[ -n ${2:-} ]] || usage ;;&
         --host-tools) host_tools=1 ;;
-        --packages) pinned=$(realpath -m -- "${2:-}"); shift ;;
-        --authenticode) authenticode=$(realpath -m -- "${2:-}"); shift ;;
-        --output) output=$(realpath -m -- "${2:-}"); shift ;;
+        --packages) pinned=$(realpath -m -- "$2"); shift ;;
+        --authenticode) authenticode=$(realpath -m -- "$2"); shift ;;
+        --output) output=$(realpath -m -- "$2"); shift ;;
         --signer) signer=("${@:2}"); ((${#signer[@]})) || usage; break ;;
         *) usage ;;
     esac
@@ -213,8 +214,13 @@ if (cd "$work" && env -u ZANDREL_PKCS11_PIN -u ZANDREL_KEY_PASSPHRASE mmdebstrap
     --customize-hook="sync-out $sources/dist dist" \
     "$suite" /dev/null "$mirror") >"$log" 2>&1
 then
-    # Only a whole release replaces the last one; the cache keeps this root's packages alone.
-    rm -rf "$output" "$cache" && cp -R "$work/dist" "$output" && cp -R "$work/new-cache" "$cache"
+    # Only a whole release replaces the last one. The cache keeps this root's
+    # packages alone; where it holds those already, as for every rebuild
+    # of a release just made, it stays as it is for the roots that read it.
+    rm -rf "$output" && cp -R "$work/dist" "$output"
+    if ! cmp -s <(ls "$cache") <(ls "$work/new-cache"); then
+        rm -rf "$cache" && cp -R "$work/new-cache" "$cache"
+    fi
     echo "== release: done in $(($(date +%s) - started)) s: $output"
     cat "$output/SHA256SUMS"
     exit 0

@@ -54,6 +54,7 @@ usage() {
 fingerprint="" dist="" certificate="" key="" module="" timestamp_urls=()
 while (($#)); do
     case $1 in
+        --*) [[ -n ${2:-} ]] || usage ;;&
         --openpgp-key) fingerprint=${2:-}; shift ;;
         --address) address=${2:-}; shift ;;
         --authenticode-certificate) certificate=$(realpath -m -- "${2:-}"); shift ;;

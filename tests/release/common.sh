@@ -29,6 +29,15 @@ check() { # what, then the command that must succeed
     fi
 }
 fails() { ! "$@"; }
+declare -A background
+beside() { # name command...: runs it in the background, into $WORK/NAME.log
+    "${@:2}" >"$WORK/$1.log" 2>&1 &
+    background[$1]=$!
+    at_end "kill ${background[$1]} 2>/dev/null"
+}
+gather() { # name: waits for it; shows its output where it failed
+    wait "${background[$1]}" || { cat "$WORK/$1.log"; return 1; }
+}
 exits_saying() { # code, line, then the command: it ends with that code, and a line on its standard error matches
     local status=0
     "${@:3}" >"$WORK/exit.out" 2>"$WORK/exit.err" || status=$?

@@ -119,7 +119,7 @@ done <<'CONTRACT'
 1|no secret key 0000000000000000000000000000000000000000|scripts/sign-release.sh --openpgp-key 0000000000000000000000000000000000000000 "$WORK/unsigned"
 1|differ from SHA256SUMS|scripts/sign-release.sh --openpgp-key "$key" "$WORK/altered"
 2|usage|scripts/check-release.sh
-2|has no BUILDINFO|scripts/check-release.sh "$WORK/with-key"
+2|has no SHA256SUMS|scripts/check-release.sh "$WORK/with-key"
 2|the work tree is at|scripts/check-release.sh "$WORK/other-commit"
 1|DIFFERENT  apt/dists/stable/main/binary-amd64/Packages:|scripts/check-release.sh --rebuilt "$rebuilt" "$WORK/changed-packages"
 CONTRACT

@@ -16,7 +16,8 @@
 # an upgrade from an older version, an older one refused over a newer, and an
 # uninstall that leaves nothing behind; check-release.sh on the signed
 # release, leaving dist/ as it was, and on one whose signature has a byte
-# changed. The work tree must be the release's commit, unchanged.
+# changed. The two signings run side by side, and the check beside the
+# installer's tests. The work tree must be the release's commit, unchanged.
 #   tests/release/windows.sh DIST
 set -euo pipefail
 dist=$(realpath -- "${1:?usage: tests/release/windows.sh DIST}")
@@ -108,13 +109,17 @@ a time-stamp authority that does not answer|24680|no time-stamp authority answer
 REFUSALS
 check "... and the release as it was after each" test "$before" = "$(file_sums "$WORK/refused")"
 
-# The key file's signing, from a fresh clone in another folder under umask 077.
-cp -R "$dist" "$WORK/signed-with-file"
-(
-    umask 077
-    git clone -q --no-hardlinks . "$WORK/clone"
-    cd "$WORK/clone" && sign "$WORK/signed-with-file" "${with_file[@]}" >"$WORK/signed-with-file.log" 2>&1
-) || { cat "$WORK/signed-with-file.log"; echo "FAIL signing with a key file, from a clone under umask 077"; exit 1; }
+# Two signings side by side: the key file's, from a fresh clone in another
+# folder under umask 077, and the token's, the first authority silent, the
+# second one answering.
+for signed in signed-with-file signed; do cp -R "$dist" "$WORK/$signed"; done
+git clone -q --no-hardlinks . "$WORK/clone"
+in_clone_under_077() { (umask 077 && cd "$WORK/clone" && "$@"); }
+beside signed-with-file in_clone_under_077 scripts/sign-release.sh --openpgp-key "$openpgp_key" "${with_file[@]}" \
+    "$WORK/signed-with-file"
+ZANDREL_PKCS11_PIN=$pin sign "$WORK/signed" "${with_token[@]}" --timestamp-url "http://127.0.0.1:$silent_port" \
+    --timestamp-url "http://127.0.0.1:$port" >"$WORK/signed.log" 2>&1 || { cat "$WORK/signed.log"; echo "FAIL signing from the token"; exit 1; }
+gather signed-with-file || { echo "FAIL signing with a key file, from a clone under umask 077"; exit 1; }
 given=$WORK/clone/build/release-root-input
 check "what the root was given: the sources and the two signatures alone" \
     test "$(cd "$given" && find . -type f | LC_ALL=C sort | xargs)" = \
@@ -122,10 +127,6 @@ check "what the root was given: the sources and the two signatures alone" \
 check "... none of it holds the key file or a line of its key" fails grep -r -a -q -F -e "$marker" \
     -e "$(sed -n 3p "$WORK/file.key")" "$given"
 
-# The token's signing, the first authority silent, the second one answering.
-cp -R "$dist" "$WORK/signed"
-ZANDREL_PKCS11_PIN=$pin sign "$WORK/signed" "${with_token[@]}" --timestamp-url "http://127.0.0.1:$silent_port" \
-    --timestamp-url "http://127.0.0.1:$port" >"$WORK/signed.log" 2>&1 || { cat "$WORK/signed.log"; echo "FAIL signing from the token"; exit 1; }
 for signed in signed-with-file signed; do
     python3 -m zipfile -e "$WORK/$signed/$name.zip" "$WORK/$signed-zip"
 done
@@ -153,6 +154,10 @@ for file in "$program" "$WORK/signed/$name.msi"; do
 done
 check "the signatures are published beside the release" \
     test -s "$WORK/signed/$name.exe.authenticode.pem" -a -s "$WORK/signed/$name.msi.authenticode.pem"
+
+# The check makes the release again beside the installer's tests.
+before=$(file_sums dist)
+beside check-release scripts/check-release.sh "$WORK/signed"
 
 wine=/usr/lib/wine/wine64
 export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8
@@ -224,8 +229,7 @@ check "the older version is refused over it" refused_over_newer
 check "uninstalled silently, nothing left" uninstalls
 tests/windows/wine_session.sh stop /usr/lib/wine/wineserver
 
-before=$(file_sums dist)
-check "check-release.sh passes on the signed release" scripts/check-release.sh "$WORK/signed"
+check "check-release.sh passes on the signed release" gather check-release
 check "... and leaves dist/ as it was" test "$before" = "$(file_sums dist)"
 change_byte "$WORK/signed/$name.exe.authenticode.pem" 100
 check "check-release.sh fails on a changed signature, and names it" \
