@@ -43,12 +43,18 @@ set(ZANDREL_OPEN_NEW_FOLDERS [[
 ]])
 install(TARGETS Zandrel RUNTIME DESTINATION ${ZANDREL_PROGRAM_DESTINATION})
 install(FILES README.md DESTINATION ${ZANDREL_DOC_DESTINATION})
+# What a release makes of the linker's map (scripts/release-contents.py),
+# where it is made: the notices of the code of others the program holds.
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt DESTINATION ${ZANDREL_DOC_DESTINATION} OPTIONAL)
 if(WIN32)
     install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION})
     install(CODE "${ZANDREL_OPEN_NEW_FOLDERS}" ALL_COMPONENTS)
     return()
 endif()
+# Zandrel's licence as the copyright file; where a release made one that
+# names those libraries too, that one takes its place.
 install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyright)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${ZANDREL_DOC_DESTINATION} OPTIONAL)
 
 # The manual page and the changelog, compressed as Debian wants them: gzip
 # -9n, with no name or time stamp, so the bytes depend on the text alone.

@@ -63,6 +63,12 @@ release_epoch() { # BUILDINFO: its SOURCE_DATE_EPOCH, or exit 2
     echo "$epoch"
 }
 
+# What signing the Windows program and installer changes in a release: those
+# artefacts, and the bill of materials, which holds their sums.
+changed_by_authenticode() { # artefact
+    [[ $1 == *-Windows-x86_64.* || $1 == *.cdx.json ]]
+}
+
 # Where a release is published, with its apt repository under apt/; the
 # repository's suite and component, and the name of its public key, which
 # users' files hold.

@@ -3,8 +3,11 @@
 # runs on: inside the release root, where scripts/release.sh runs it, or here
 # with `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each
 # of cmake/linux-targets.txt), the Windows zip and installer, the Debian
-# packages (one for each Debian architecture), BUILDINFO, a .sha256 beside
-# each and SHA256SUMS over all it made. Time stamps are EPOCH, the commit's,
+# packages (one for each Debian architecture), BUILDINFO, the bill of
+# materials Zandrel-VERSION.cdx.json, a .sha256 beside each and SHA256SUMS
+# over all it made. Each program's notices of the code of others it holds,
+# and for Debian its copyright file and Static-Built-Using field, follow from
+# the linker's map (scripts/release-contents.py). Time stamps are EPOCH, the commit's,
 # owners 0, modes 0755 and 0644, entries in name order, whatever the folder
 # and the umask. BUILDINFO names COMMIT, and for a root its suite and mirror,
 # with every package at its version. With --authenticode, the Windows program
@@ -85,10 +88,9 @@ PYTHON
 # (appended to, [~], and taken off again, -, when uninstalled), for which wixl
 # has no element, and the package code. Every time in it is the commit's, and
 # its product and package codes follow from the version.
-installer() { # folder name under $stage: OUTPUT/NAME.msi
-    local version product package clock
+installer() { # folder name under $stage: OUTPUT/NAME.msi, of the program of that $version
+    local product package clock
     made+=("$1.msi")
-    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' build/windows/CMakeCache.txt)
     read -r product package < <(python3 - "$version" <<'PYTHON'
 import re, sys, uuid
 upgrade_code = re.search(r'UpgradeCode="([^"]+)"', open("cmake/Zandrel.wxs").read()).group(1)
@@ -156,6 +158,23 @@ authenticode() { # file signature
     made+=("$2")
 }
 
+# Which program ARTEFACT holds, where in it, and from which build folder,
+# for the bill of materials.
+holds() { # artefact path-inside program-file build
+    printf '%s\t%s\t%s\t%s\n' "$@" >>"$stage/contents"
+}
+
+# PACKAGE with the source packages whose code its program holds named in its
+# control file: CPack writes no such field.
+static_built_using() { # package value
+    rm -rf "$stage/package"
+    dpkg-deb -R "$1" "$stage/package"
+    # CPack ends the paragraph with a blank line, which would start another.
+    sed -i '/^$/d' "$stage/package/DEBIAN/control"
+    echo "Static-Built-Using: $2" >>"$stage/package/DEBIAN/control"
+    dpkg-deb --root-owner-group -Zgzip -b "$stage/package" "$1" >/dev/null
+}
+
 # Each program: its preset, and for a cross-built one its target.
 programs=(release windows)
 for target in $(target_names); do programs+=("cross $target"); done
@@ -171,6 +190,10 @@ for program in "${programs[@]}"; do
     [[ $preset != windows ]] && targets+=(zandrel_compressed_documents)
     cmake --build --preset "$preset" --target "${targets[@]}" >/dev/null
     name=$(sed -n 's/^ZANDREL_ARCHIVE_NAME:INTERNAL=//p' "$build/CMakeCache.txt")
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+    # Whose code the linker took, its notices, and for Debian the copyright
+    # file and the Static-Built-Using field, each into the build folder.
+    python3 scripts/release-contents.py program "$build" "$version" "${name#Zandrel-"$version"-}"
     cmake --install "$build" --prefix "$stage/$name" >/dev/null
     if [[ $preset == windows ]]; then
         step "${target:-$preset}: $name.zip and $name.msi"
@@ -178,10 +201,13 @@ for program in "${programs[@]}"; do
         zip_folder "$name"
         installer "$name"
         [[ -z $authenticode ]] || authenticode "$output/$name.msi" "$name.msi.authenticode.pem"
+        holds "$name.zip" "$name/Zandrel.exe" "$stage/$name/Zandrel.exe" "$build"
+        holds "$name.msi" Zandrel.exe "$stage/$name/Zandrel.exe" "$build"
         continue
     fi
     step "${target:-$preset}: $name.tar.gz and the Debian packages"
     tar_gz "$name"
+    holds "$name.tar.gz" "$name/bin/Zandrel" "$stage/$name/bin/Zandrel" "$build"
     # One package for each Debian architecture the program serves (32-bit
     # ARM: armel and armhf alike).
     architectures=$(sed -n 's/^ZANDREL_PACKAGE_ARCHITECTURES:INTERNAL=//p' "$build/CMakeCache.txt")
@@ -191,15 +217,17 @@ for program in "${programs[@]}"; do
         # the umask; the tarball's modes are set above.
         (umask 022 && cpack --preset "$preset" -D CPACK_DEBIAN_PACKAGE_ARCHITECTURE="$architecture" >/dev/null)
         for package in "$build/package/"*.deb; do
+            static_built_using "$package" "$(<"$build/static-built-using")"
             cp "$package" "$output/"
             made+=("$(basename "$package")")
+            holds "$(basename "$package")" usr/bin/Zandrel "$stage/$name/bin/Zandrel" "$build"
         done
     done
 done
 
-step "BUILDINFO"
+step "BUILDINFO and the bill of materials"
 {
-    echo "Zandrel $(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' build/release/CMakeCache.txt), made by scripts/release.sh"
+    echo "Zandrel $version, made by scripts/release.sh"
     echo "commit: $commit"
     echo "SOURCE_DATE_EPOCH: $SOURCE_DATE_EPOCH"
     if [[ -n $root ]]; then
@@ -215,6 +243,8 @@ step "BUILDINFO"
     fi
 } >"$output/BUILDINFO"
 made+=(BUILDINFO)
+python3 scripts/release-contents.py sbom "$output" "$stage/contents" "$version" "$commit" "$SOURCE_DATE_EPOCH"
+made+=("Zandrel-$version.cdx.json")
 
 step "sums"
 (

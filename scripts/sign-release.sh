@@ -141,7 +141,7 @@ if [[ -n $certificate ]]; then
     # A refusal is 1, a root or a build that failed 2, a package version missing 3.
     ((status == 0)) || fail "$status" "the release could not be made again with the signatures"
     while read -r line; do
-        [[ $line == *-Windows-x86_64.* ]] || grep -qxF "$line" "$remade/dist/SHA256SUMS" ||
+        changed_by_authenticode "${line#*  }" || grep -qxF "$line" "$remade/dist/SHA256SUMS" ||
             fail 1 "made again, ${line#*  } is not what $dist holds"
     done <<<"$unsigned_sums"
     unsigned_sums=$(<"$remade/dist/SHA256SUMS")

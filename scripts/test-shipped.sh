@@ -5,7 +5,10 @@
 # max_program_bytes, and passes the end-to-end table and the file past 4 GiB
 # under qemu-user on the oldest processor its line in cmake/linux-targets.txt
 # claims (x86-64 natively, and on processors without AVX2). The Windows
-# program passes the check of its executable and the table under wine.
+# program passes the check of its executable and the table under wine. The
+# bill of materials is valid CycloneDX and true to the release: the sums of
+# each artefact and of the program in it, the libraries' versions, the
+# notices and Debian's Static-Built-Using field.
 # Exit codes (scripts/lib.sh): 0 every program passed; 1 one failed a check;
 # 2 no release in DIST.
 #   scripts/test-shipped.sh [DIST]
@@ -71,6 +74,17 @@ for archive in "$dist"/Zandrel-*-Windows-x86_64.zip; do
     run_table "$program" --wine /usr/lib/wine/wine64 --large
     tests/windows/wine_session.sh stop /usr/lib/wine/wineserver
 done
+
+# The bill of materials: valid CycloneDX 1.6 by the format's own library
+# (from the npm registry, into this run's folder), and true to the release.
+echo "== the bill of materials"
+mkdir "$work/validator"
+cp tests/release/validate_sbom.js "$work/validator/"
+(cd "$work/validator" && npm install --no-audit --no-fund --silent --no-save \
+    @cyclonedx/cyclonedx-library@7.1.0 ajv@8 ajv-formats@3 ajv-formats-draft2019@1 >/dev/null) ||
+    die 2 "npm could not install @cyclonedx/cyclonedx-library"
+node "$work/validator/validate_sbom.js" "$dist"/Zandrel-*.cdx.json || fail "the bill of materials is not valid CycloneDX 1.6"
+python3 tests/release/check_sbom.py "$dist" "$work" || fail "the bill of materials is not the release's"
 
 ((failures == 0)) || die 1 "$failures of the shipped programs' checks failed"
 echo "every shipped program passed"

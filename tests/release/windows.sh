@@ -180,7 +180,7 @@ on_system_path() {
         *'C:\Program Files\Zandrel'* ]]
 }
 folder=$WINEPREFIX/drive_c/Program\ Files/Zandrel
-installed() { [[ -f $folder/Zandrel.exe && -f $folder/README.md && -f $folder/LICENSE.txt ]]; }
+installed() { [[ -f $folder/Zandrel.exe && -f $folder/README.md && -f $folder/LICENSE.txt && -f $folder/THIRD-PARTY-NOTICES.txt ]]; }
 listed_once() {
     local shown
     shown=$(listing)
