@@ -8,7 +8,9 @@
 # signed release's apt repository is made again from the rebuilt packages and
 # compared the same way, and its signatures (SHA256SUMS.asc, InRelease,
 # Release.gpg) are verified with the key it publishes, whose fingerprint is
-# printed: compare it with the one the maintainers give.
+# printed: compare it with the one the maintainers give. Its RPM repository's
+# packages must be the rebuilt ones with a signature by that key, and its
+# metadata, signed by it too, must name each with its sum.
 # Exit codes (scripts/lib.sh): 0 every artefact the same and every signature
 # good; 1 one differs, a signature is bad, or the release root refused what
 # FOLDER holds; 2 usage, a missing file, or the release could not be made
@@ -56,11 +58,13 @@ done <"$published/SHA256SUMS"
 signed=0
 if [[ -f $folder/SHA256SUMS.asc ]] || grep -q '  apt/' "$published/SHA256SUMS"; then
     signed=1
-    for name in SHA256SUMS.asc "${release%Release}InRelease" "$release.gpg" $keyring apt/zandrel.sources; do
+    signatures=(SHA256SUMS.asc "${release%Release}InRelease" "$release.gpg" "$keyring" apt/zandrel.sources)
+    grep -q '  rpm/' "$published/SHA256SUMS" && signatures+=(rpm/repodata/repomd.xml.asc)
+    for name in "${signatures[@]}"; do
         [[ -f $folder/$name ]] || die 2 "a signed release, but $folder has no $name"
         mkdir -p "$(dirname "$published/$name")" && cp "$folder/$name" "$published/$name"
     done
-    scripts/install-packages.sh gpg gpgv apt-utils xz-utils
+    scripts/install-packages.sh gpg gpgv apt-utils xz-utils rpm python3
 fi
 
 # The Authenticode signatures of the Windows program and installer, which the
@@ -88,21 +92,25 @@ fi
 
 differences=() # what is not as it should be
 if ((signed)); then
+    # gpg reads the published keys in a home of its own, not the caller's.
+    export GNUPGHOME=$published/gnupg
+    mkdir -m 700 "$GNUPGHOME"
     echo
     echo "== check: the signatures, with the key the release publishes:"
     gpg --batch --quiet --show-keys --with-fingerprint "$published/$keyring" 2>/dev/null | sed '/./s/^/    /'
     # The repository again, from the rebuilt packages, at the address published.
     address=$(sed -n 's/^URIs: //p' "$published/apt/zandrel.sources")
     scripts/apt-repository.sh "$rebuilt" "$published/rebuilt-apt" "$address"
-    check_signature() { # name, then the verification that must pass
-        local name=$1
-        shift
-        if "$@" >/dev/null 2>&1; then
-            echo "good       $name"
+    verdict() { # name, what is wrong where it fails, then the check
+        if "${@:3}" >/dev/null 2>&1; then
+            echo "good       $1"
         else
-            echo "BAD        $name: not a good signature by that key over the rebuilt bytes"
-            differences+=("BAD        $name: not a good signature by that key over the rebuilt bytes")
+            echo "BAD        $1: $2"
+            differences+=("BAD        $1: $2")
         fi
+    }
+    check_signature() { # name, then the verification that must pass
+        verdict "$1" "not a good signature by that key over the rebuilt bytes" "${@:2}"
     }
     gpgv=(gpgv --quiet --keyring "$published/$keyring")
     check_signature SHA256SUMS.asc "${gpgv[@]}" "$published/SHA256SUMS.asc" "$published/SHA256SUMS"
@@ -113,6 +121,26 @@ if ((signed)); then
             cmp -s "$published/InRelease.text" "$published/rebuilt-$release"
     }
     check_signature "${release%Release}InRelease" in_release_is_rebuilt_release
+    # The RPM repository's signed packages and metadata cannot be made again
+    # here (createrepo_c's versions write other bytes): the signatures are
+    # verified with the key, which must be the one apt/ publishes, and the
+    # metadata must name each package with its sum. Each package, but for
+    # its signature, is compared with the rebuilt one below.
+    if grep -q '  rpm/' "$published/SHA256SUMS"; then
+        rpm_keyring=$published/rpm-keyring.gpg
+        gpg --batch --quiet --dearmor <"$published/rpm/$rpm_key" >"$rpm_keyring"
+        fingerprints() { gpg --batch --with-colons --show-keys "$1" 2>/dev/null | grep '^fpr'; }
+        apt_fingerprints=$(fingerprints "$published/$keyring")
+        verdict "rpm/$rpm_key" "not the key apt/ publishes" test "$(fingerprints "$rpm_keyring")" = "$apt_fingerprints"
+        check_signature rpm/repodata/repomd.xml.asc gpgv --quiet --keyring "$rpm_keyring" \
+            "$published/rpm/repodata/repomd.xml.asc" "$published/rpm/repodata/repomd.xml"
+        verdict rpm/repodata "the metadata does not name each package with its sum" \
+            python3 scripts/rpm-repository.py metadata "$published/rpm"
+        rpmkeys --dbpath "$published/rpmdb" --import "$published/rpm/$rpm_key"
+        for package in "$published"/rpm/*.rpm; do
+            check_signature "rpm/${package##*/}" rpmkeys --dbpath "$published/rpmdb" --checksig "$package"
+        done
+    fi
 fi
 
 echo
@@ -123,7 +151,8 @@ while read -r expected name; do
     total=$((total + 1))
     problem=""
     case $name in
-        "$keyring") made=$published/$name ;; # not made again: the signed SHA256SUMS holds it
+        # Not made again: the signed SHA256SUMS holds them, and they are checked above.
+        "$keyring" | rpm/*) made=$published/$name ;;
         apt/*) made=$published/rebuilt-$name ;;
         *) made=$rebuilt/$name ;;
     esac
@@ -133,6 +162,9 @@ while read -r expected name; do
         problem="the rebuilt bytes are not those SHA256SUMS names"
     elif [[ -f $published/$name ]] && ! cmp -s "$published/$name" "$made"; then
         problem="the published file's bytes are not the rebuilt ones, nor those SHA256SUMS names"
+    elif [[ $name == rpm/*.rpm ]] &&
+        ! python3 scripts/rpm-repository.py package "$made" "$rebuilt/${name#rpm/}" 2>/dev/null; then
+        problem="not the package made again, with a signature"
     fi
     # Another mirror, named on purpose, changes that line of the published BUILDINFO alone.
     if [[ $name == BUILDINFO && -n $problem && $(sha256sum <"$published/BUILDINFO") == "$expected  -" ]] &&

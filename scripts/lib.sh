@@ -22,12 +22,13 @@ die() { # code message...: the message on standard error, then that exit code
 
 # The Linux programs cross-built on x86-64 (CMake reads the same table in
 # cmake/linux-cross.cmake), one record a line: TARGET TRIPLET MUSL QEMU
-# PROCESSOR DEBIAN, DEBIAN being the packages' architectures, comma-separated.
+# PROCESSOR DEBIAN RPM, DEBIAN being the Debian packages' architectures,
+# comma-separated, and RPM the RPM package's.
 targets() { grep -v '^#' "$zandrel_top/cmake/linux-targets.txt"; }
 target_names() { targets | awk '{ print $1 }'; }
-target_field() { # target field (triplet, musl, qemu, processor, debian)
-    local target triplet musl qemu processor debian
-    read -r target triplet musl qemu processor debian < <(targets | awk -v target="$1" '$1 == target')
+target_field() { # target field (triplet, musl, qemu, processor, debian, rpm)
+    local target triplet musl qemu processor debian rpm
+    read -r target triplet musl qemu processor debian rpm < <(targets | awk -v target="$1" '$1 == target')
     [[ -n ${target:-} ]] || die 2 "no target '$1' in cmake/linux-targets.txt; one of: $(target_names | xargs)"
     echo "${!2}"
 }
@@ -69,8 +70,10 @@ changed_by_authenticode() { # artefact
     [[ $1 == *-Windows-x86_64.* || $1 == *.cdx.json ]]
 }
 
-# Where a release is published, with its apt repository under apt/; the
-# repository's suite and component, and the name of its public key, which
-# users' files hold.
+# Where a release is published, with its apt repository under apt/ and its
+# RPM repository under rpm/; the apt repository's suite and component, and
+# the name of its public key, which users' files hold.
 release_address=https://zandrel.example.org
 apt_suite=stable apt_component=main apt_keyring=zandrel-archive-keyring.gpg
+# The RPM repository's, under rpm/: the armoured public key and the .repo file.
+rpm_key=RPM-GPG-KEY-zandrel rpm_repository_file=zandrel.repo

@@ -3,7 +3,8 @@
 # runs on: inside the release root, where scripts/release.sh runs it, or here
 # with `scripts/release.sh --host-tools`. The Linux tarballs (x86-64 and each
 # of cmake/linux-targets.txt), the Windows zip and installer, the Debian
-# packages (one for each Debian architecture), BUILDINFO, the bill of
+# packages (one for each Debian architecture), an RPM package for each Linux
+# program, BUILDINFO, the bill of
 # materials Zandrel-VERSION.cdx.json, a .sha256 beside each and SHA256SUMS
 # over all it made. Each program's notices of the code of others it holds,
 # and for Debian its copyright file and Static-Built-Using field, follow from
@@ -175,6 +176,32 @@ static_built_using() { # package value
     dpkg-deb --root-owner-group -Zgzip -b "$stage/package" "$1" >/dev/null
 }
 
+# The RPM package of the program in that folder, for its processor: built
+# from cmake/zandrel-rpm.in with the changelog entry of the Debian package's,
+# every time the commit's, the build host named by no machine.
+rpm_package() { # folder-name build
+    local architecture maintainer
+    architecture=$(sed -n 's/^ZANDREL_RPM_ARCHITECTURE:INTERNAL=//p' "$2/CMakeCache.txt")
+    maintainer=$(sed -n 's/^ZANDREL_DEB_MAINTAINER:STRING=//p' "$2/CMakeCache.txt")
+    {
+        cat cmake/zandrel-rpm.in
+        printf '\n%%changelog\n* %s %s - %s-1\n' "$(LC_ALL=C date -u -d "@$SOURCE_DATE_EPOCH" '+%a %b %d %Y')" \
+            "$maintainer" "$version"
+        sed -n 's/^  \* /- /p' "$2/changelog"
+    } >"$stage/zandrel-rpm"
+    rm -rf "$stage/rpmbuild"
+    rpmbuild -bb --quiet --target "$architecture" --define "_topdir $stage/rpmbuild" \
+        --define "version $version" --define "licence $(<"$2/licence")" --define "packager $maintainer" \
+        --define "staged $stage/$1" --define "_buildhost reproducible" --define "use_source_date_epoch_as_buildtime 1" \
+        --define "clamp_mtime_to_source_date_epoch 1" --define "source_date_epoch_from_changelog 0" \
+        --define "debug_package %{nil}" --define "__os_install_post %{nil}" --define "_build_id_links none" \
+        "$stage/zandrel-rpm" >/dev/null
+    package=zandrel-$version-1.$architecture.rpm
+    cp "$stage/rpmbuild/RPMS/$architecture/$package" "$output/"
+    made+=("$package")
+    holds "$package" usr/bin/Zandrel "$stage/$1/bin/Zandrel" "$2"
+}
+
 # Each program: its preset, and for a cross-built one its target.
 programs=(release windows)
 for target in $(target_names); do programs+=("cross $target"); done
@@ -205,8 +232,9 @@ for program in "${programs[@]}"; do
         holds "$name.msi" Zandrel.exe "$stage/$name/Zandrel.exe" "$build"
         continue
     fi
-    step "${target:-$preset}: $name.tar.gz and the Debian packages"
+    step "${target:-$preset}: $name.tar.gz, the Debian packages and the RPM package"
     tar_gz "$name"
+    rpm_package "$name" "$build"
     holds "$name.tar.gz" "$name/bin/Zandrel" "$stage/$name/bin/Zandrel" "$build"
     # One package for each Debian architecture the program serves (32-bit
     # ARM: armel and armhf alike).

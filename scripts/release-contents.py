@@ -10,8 +10,8 @@ are the ones the programs were linked from.
       source package; BUILD/THIRD-PARTY-NOTICES.txt, Zandrel's licence and
       each such package's copyright file whole, with the licence texts they
       name; for Linux, BUILD/copyright, the Debian package's, in Debian's
-      machine-readable format, and BUILD/static-built-using, the Debian
-      field's value.
+      machine-readable format, BUILD/static-built-using, the Debian field's
+      value, and BUILD/licence, the RPM package's License field.
   release-contents.py sbom OUTPUT CONTENTS VERSION COMMIT EPOCH
       OUTPUT/Zandrel-VERSION.cdx.json, a CycloneDX 1.6 bill of materials
       of the artefacts in OUTPUT that CONTENTS lists (a line each: the
@@ -33,14 +33,17 @@ TOP = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # and who made it. By the Debian source package's name (its start, where
 # Debian makes one per compiler version or target).
 LIBRARIES = [
-    ("musl", "MIT", "musl contributors", "https://musl.libc.org/"),
-    ("mingw-w64", "ZPL-2.1", "The mingw-w64 project", "https://www.mingw-w64.org/"),
-    ("gcc", "GPL-3.0-or-later WITH GCC-exception-3.1", "Free Software Foundation", "https://gcc.gnu.org/"),
-    # glibc, where a Debian release has no musl for the target (12's riscv64).
-    ("glibc", "LGPL-2.1-or-later", "The GNU C Library contributors", "https://www.gnu.org/software/libc/"),
-    ("cross-toolchain-base", "LGPL-2.1-or-later", "The GNU C Library contributors", "https://www.gnu.org/software/libc/"),
+    (("musl",), "MIT", "musl contributors", "https://musl.libc.org/"),
+    (("mingw-w64",), "ZPL-2.1", "The mingw-w64 project", "https://www.mingw-w64.org/"),
+    (("gcc",), "GPL-3.0-or-later WITH GCC-exception-3.1", "Free Software Foundation", "https://gcc.gnu.org/"),
+    # glibc, where a Debian release has no musl for the target (12's riscv64),
+    # and Debian's cross-built copies of it.
+    (("glibc", "cross-toolchain-base"), "LGPL-2.1-or-later", "The GNU C Library contributors",
+     "https://www.gnu.org/software/libc/"),
 ]
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org/"]}
+# Zandrel's own licence (LICENSE.txt), which no SPDX identifier names.
+ZANDREL_LICENCE = "LicenseRef-Zandrel"
 ZANDREL = {"name": "Zandrel developers", "url": ["https://zandrel.example.org/"]}
 
 
@@ -49,8 +52,8 @@ def fail(message):
 
 
 def library_facts(source):
-    for start, licence, creator, url in LIBRARIES:
-        if source == start or source.startswith(start + "-"):
+    for starts, licence, creator, url in LIBRARIES:
+        if any(source == start or source.startswith(start + "-") for start in starts):
             return licence, creator, url
     fail(f"the program holds code of the Debian source package {source}, whose licence and maker "
          "scripts/release-contents.py does not know: add them to LIBRARIES")
@@ -253,6 +256,9 @@ def program_command(build, version, processor):
     sources = dict.fromkeys(f"{library['source']} (= {library['source_version']})" for library in found)
     with open(os.path.join(build, "static-built-using"), "w", encoding="utf-8") as out:
         out.write(", ".join(sources) + "\n")
+    # The RPM package's License field: its terms and those of the code it holds.
+    with open(os.path.join(build, "licence"), "w", encoding="utf-8") as out:
+        out.write(" AND ".join(dict.fromkeys([ZANDREL_LICENCE] + [library["licence"] for library in found])) + "\n")
 
 
 def hashes(path):
@@ -280,9 +286,9 @@ def purl(library):
 def sbom_command(output, contents, version, commit, epoch):
     timestamp = subprocess.run(["date", "-u", "-d", "@" + epoch, "+%Y-%m-%dT%H:%M:%SZ"],
                                capture_output=True, text=True, check=True).stdout.strip()
-    licence = {"license": {"name": "Zandrel's own: redistribution only with the rights holder's consent",
+    licence = {"license": {"name": ZANDREL_LICENCE, "text": {"content": zandrel_licence()},
                            "acknowledgement": "concluded"}}
-    artefacts, programs, libraries_seen, dependencies = [], [], {}, []
+    artefacts, libraries_seen, dependencies = [], {}, []
     with open(contents, encoding="utf-8") as lines:
         rows = [line.rstrip("\n").split("\t") for line in lines if line.strip()]
     for artefact, inside, program_file, build in rows:
@@ -320,9 +326,11 @@ def sbom_command(output, contents, version, commit, epoch):
                                          [{"name": "zandrel:path", "value": inside}]),
             }],
         })
-        programs.append(program_ref)
         dependencies.append({"ref": artefact, "dependsOn": [program_ref]})
     dependencies.append({"ref": "zandrel", "dependsOn": [a["bom-ref"] for a in artefacts]})
+    # Each library's entry too, empty: whatever one needs of another, the
+    # program holds, and names among its own.
+    dependencies += [{"ref": ref, "dependsOn": []} for ref in libraries_seen]
     bom = {
         "bomFormat": "CycloneDX",
         "specVersion": "1.6",

@@ -2,9 +2,10 @@
 # Signs a release that scripts/release.sh made: the maintainers' step, apart
 # from the build, which anyone can repeat to the same unsigned bytes. Adds to
 # DIST an apt repository of its Debian packages (apt/, signed InRelease and
-# Release.gpg), the public key as apt takes it, and SHA256SUMS.asc, an
-# armoured detached signature over SHA256SUMS, which then lists the
-# repository's files too. Every OpenPGP signature bears a fixed time, the
+# Release.gpg) with the public key as apt takes it; an RPM repository of its
+# RPM packages (rpm/: each package signed, signed metadata, the key and a
+# .repo file for dnf and zypper); and SHA256SUMS.asc, an armoured detached
+# signature over SHA256SUMS, which then lists the repositories' files too. Every OpenPGP signature bears a fixed time, the
 # later of the release's (SOURCE_DATE_EPOCH in BUILDINFO) and the signing
 # key's making, so signing the same release again gives the same bytes. The
 # key comes from gpg's keyring (GNUPGHOME honoured), a smartcard's too; gpg
@@ -27,7 +28,7 @@
 # The repository names the address the release is published at, which
 # --address URL changes (apt/ is under it).
 #
-# Needs gpg, gpg-agent, apt-utils and xz-utils, and for Authenticode
+# Needs gpg, gpg-agent, apt-utils, xz-utils, rpm and createrepo-c, and for Authenticode
 # osslsigncode, openssl and unzip (with libengine-pkcs11-openssl for a token),
 # which it installs when run as root. Whatever fails leaves DIST as it was,
 # found before the release is made again where it can be; files in DIST that
@@ -72,7 +73,7 @@ done
 [[ -z $key || $key == pkcs11:* ]] || key=$(realpath -m -- "$key")
 cd "$zandrel_top"
 scripts=$zandrel_top/scripts
-tools=(gpg gpg-agent apt-utils xz-utils)
+tools=(gpg gpg-agent apt-utils xz-utils rpm createrepo-c)
 [[ -z $certificate ]] || tools+=(osslsigncode openssl unzip)
 [[ $key != pkcs11:* ]] || tools+=(libengine-pkcs11-openssl)
 scripts/install-packages.sh "${tools[@]}"
@@ -160,16 +161,50 @@ gpg_sign() {
 mkdir "$remade/release"
 while read -r _ name; do cp "$artefacts/$name" "$artefacts/$name.sha256" "$remade/release/"; done <<<"$unsigned_sums"
 cp -a "$dist/." "$stage/"
-rm -rf "$stage/apt" "$stage/SHA256SUMS.asc"
+rm -rf "$stage/apt" "$stage/rpm" "$stage/SHA256SUMS.asc"
 cp "$remade/release/"* "$stage/"
 "$scripts/apt-repository.sh" "$remade/release" "$stage/apt" "$address/apt"
 gpg --batch --quiet --export --export-options export-minimal -- "$fingerprint" >"$stage/apt/$apt_keyring" 2>/dev/null
 release=$stage/apt/dists/$apt_suite/Release
 gpg_sign --clearsign --output "${release%Release}InRelease" "$release" || fail 1 "gpg could not sign with $fingerprint"
 gpg_sign --armor --detach-sign --output "$release.gpg" "$release" || fail 1 "gpg could not sign with $fingerprint"
+
+# The RPM repository: each RPM package signed (rpmsign, through gpg at the
+# pinned time), createrepo_c's metadata at the release's time (it records
+# each package file's time too), repomd.xml signed, the key in the armoured
+# form a .repo file's gpgkey= takes, and the .repo file for /etc/yum.repos.d/
+# and zypper.
+rpm=$stage/rpm
+mkdir "$rpm"
+for package in "$remade/release"/*.rpm; do
+    cp "$package" "$rpm/"
+    rpmsign --addsign --define "_gpg_name $fingerprint" --define "__gpg $(command -v gpg)" \
+        --define "_gpg_sign_cmd_extra_args --batch --faked-system-time=$signing_time!" "$rpm/${package##*/}" \
+        >"$remade/rpmsign.log" 2>&1 || fail 1 "rpmsign could not sign ${package##*/} with $fingerprint: $(tail -n 1 "$remade/rpmsign.log")"
+    touch -d "@$epoch" "$rpm/${package##*/}"
+done
+createrepo_c --quiet --revision "$epoch" --set-timestamp-to-revision --no-database --general-compress-type=gz "$rpm" ||
+    fail 1 "createrepo_c could not make the RPM repository"
+gpg_sign --armor --detach-sign --output "$rpm/repodata/repomd.xml.asc" "$rpm/repodata/repomd.xml" ||
+    fail 1 "gpg could not sign with $fingerprint"
+gpg --batch --quiet --armor --export --export-options export-minimal -- "$fingerprint" >"$rpm/$rpm_key" 2>/dev/null
+cat >"$rpm/$rpm_repository_file" <<REPOSITORY
+[zandrel]
+name=Zandrel
+type=rpm-md
+baseurl=$address/rpm
+enabled=1
+gpgcheck=1
+repo_gpgcheck=1
+gpgkey=$address/rpm/$rpm_key
+REPOSITORY
+
+# SHA256SUMS lists the repositories' files too, but for the signatures made
+# of them here.
 {
     echo "$unsigned_sums"
-    (cd "$stage" && find apt -type f ! -name InRelease ! -name Release.gpg | LC_ALL=C sort | xargs sha256sum)
+    (cd "$stage" && find apt rpm -type f ! -name InRelease ! -name Release.gpg ! -name repomd.xml.asc |
+        LC_ALL=C sort | xargs sha256sum)
 } >"$stage/SHA256SUMS"
 gpg_sign --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" ||
     fail 1 "gpg could not sign with $fingerprint"
@@ -178,5 +213,6 @@ gpg_sign --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SU
 old=$(mktemp -d "$(dirname "$dist")/.zandrel-unsigned-XXXXXX")
 mv "$dist" "$old/dist" && mv "$stage" "$dist" && rm -rf "$old"
 signed="SHA256SUMS.asc, apt/ ($(grep -c '  apt/' "$dist/SHA256SUMS") files and InRelease, Release.gpg)"
+signed+=", rpm/ ($(grep -c '  rpm/' "$dist/SHA256SUMS") files, the packages signed, and repomd.xml.asc)"
 [[ -z $certificate ]] || signed+=", the Windows program and installer (Authenticode)"
 echo "signed $dist with $fingerprint at $(date -u -d "@$openpgp_time" '+%F %T UTC'): $signed"

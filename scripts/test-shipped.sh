@@ -78,6 +78,7 @@ done
 # The bill of materials: valid CycloneDX 1.6 by the format's own library
 # (from the npm registry, into this run's folder), and true to the release.
 echo "== the bill of materials"
+command -v npm >/dev/null || die 2 "needs npm (Debian's package npm, or another Node.js's own)"
 mkdir "$work/validator"
 cp tests/release/validate_sbom.js "$work/validator/"
 (cd "$work/validator" && npm install --no-audit --no-fund --silent --no-save \

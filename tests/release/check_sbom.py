@@ -1,6 +1,6 @@
 """Holds a release's bill of materials to the release: each artefact's sums
 are its file's, each program's the sums of the program taken out of that
-artefact as a user would take it (tar, unzip, dpkg-deb, msiextract), each
+artefact as a user would take it (tar, unzip, dpkg-deb, rpm2cpio, msiextract), each
 library's version the one BUILDINFO lists for its package, and every field
 that BSI TR-03183-2 requires is there; each artefact's notices hold the
 copyright file of each library in its program, and each Debian package's
@@ -37,6 +37,10 @@ def program_inside(artefact, inside):
         data = subprocess.run(["dpkg-deb", "--fsys-tarfile", path], capture_output=True, check=True).stdout
         with tarfile.open(fileobj=io.BytesIO(data)) as archive:
             return archive.extractfile("./" + inside).read()
+    if artefact.endswith(".rpm"):
+        data = subprocess.run(f"rpm2cpio '{path}' | cpio --quiet -i --to-stdout './{inside}'", shell=True,
+                              capture_output=True, check=True).stdout
+        return data
     if artefact.endswith(".msi"):
         folder = work / artefact
         subprocess.run(["msiextract", "-C", folder, path], capture_output=True, check=True)

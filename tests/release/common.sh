@@ -69,8 +69,8 @@ PYTHON
 export GNUPGHOME=$WORK/gnupg
 mkdir -m 700 "$GNUPGHOME"
 at_end 'gpgconf --kill all 2>/dev/null' # the agent gpg started for that keyring
-make_openpgp_key() { # user id: its fingerprint
-    gpg --batch --quiet --passphrase '' --quick-gen-key "$1" ed25519 sign never 2>"$WORK/gpg.log" ||
+make_openpgp_key() { # user id [algorithm]: its fingerprint
+    gpg --batch --quiet --passphrase '' --quick-gen-key "$1" "${2:-ed25519}" sign never 2>"$WORK/gpg.log" ||
         { cat "$WORK/gpg.log" >&2; return 1; }
     gpg --batch --with-colons --list-secret-keys "$1" 2>/dev/null | awk -F: '$1 == "fpr" && !shown++ { print $10 }'
 }

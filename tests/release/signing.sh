@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The signing step, tried on a release as a maintainer and a Debian user meet
-# it, with keys made for this run alone (none is ever kept), after the
-# release's commit: signatures that bear the key's time, that gpgv and sqv
-# accept and a changed byte that they refuse, the same bytes when signed
-# again, a file of the maintainer's kept, a missing key refused with the
-# release left as it was, the repository installed from and upgraded in bare
-# Debian 12 and 13 roots while a changed InRelease or package is refused, and
+# The signing step, tried on a release as a maintainer and users of Debian,
+# Fedora and openSUSE meet it, with keys made for this run alone (never kept),
+# after the release's commit: signatures that bear the key's time, that gpgv
+# and sqv accept and a changed byte that they refuse, the same bytes when
+# signed again, a file of the maintainer's kept, a missing key refused with
+# the release left as it was, the apt repository installed from and upgraded
+# in bare Debian 12 and 13 roots, and the RPM repository by dnf and zypper
+# into empty roots, while a changed index or package is refused; every RPM
+# package verified by rpm with the key and refused with another;
 # check-release.sh on the signed release, with the release itself standing
-# for the one made again (tests/release/windows.sh makes it again for real).
+# for the one made again (tests/release/windows.sh makes it again for real),
+# naming a changed byte; and each exit code of the scripts' contract.
 # Needs root or user namespaces, as scripts/release.sh does.
 #   tests/release/signing.sh DIST
 # shellcheck disable=SC2016,SC2317 # commands for the bare root's sh; functions run by name
@@ -18,12 +21,14 @@ cd "$(dirname "$0")/../.."
 source scripts/lib.sh
 export TEST=$PWD/tests/release/signing.sh
 
+# The repositories of one of the test's releases, as 127.0.0.1 serves them.
+serve() { ln -sfn "$WORK/$1/apt" "$WORK/served/apt" && ln -sfn "$WORK/$1/rpm" "$WORK/served/rpm"; }
+
 # Run by mmdebstrap in each bare root, whose folder it is given: the user's
 # side, against the repository the test serves.
 if [[ ${1:-} == in-root ]]; then
     root=$2
     in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin DEBIAN_FRONTEND=noninteractive sh -c "$1"; }
-    serve() { ln -sfn "$WORK/$1/apt" "$WORK/served/apt"; }
     fresh_client() { in_root 'apt-get purge -y -q zandrel >/dev/null 2>&1; apt-get clean; rm -rf /var/lib/apt/lists/*'; }
     installs() { in_root 'apt-get update -q && apt-get install -y -q zandrel' >"$WORK/apt.log" 2>&1; }
     installed_version() { in_root 'dpkg-query -W -f="\${Version}" zandrel' 2>/dev/null; }
@@ -43,7 +48,7 @@ if [[ ${1:-} == in-root ]]; then
     result "apt-get install zandrel, then Zandrel /r:8" sums_a_file
     serve newer
     result "apt-get upgrade takes the newer version" upgrades
-    for changed in changed-inrelease changed-package; do
+    for changed in changed-index changed-package; do
         fresh_client
         serve $changed
         result "a $changed is refused" refuses
@@ -54,7 +59,8 @@ fi
 rebuilt=$dist
 # shellcheck source=common.sh
 source tests/release/common.sh
-key=$(make_openpgp_key "Zandrel test <signing@example.invalid>")
+# RSA, as releasing.md asks for RHEL's rpm; the other key ed25519.
+key=$(make_openpgp_key "Zandrel test <signing@example.invalid>" rsa3072)
 other_key=$(make_openpgp_key "Zandrel other test <other@example.invalid>")
 [[ -n $key && -n $other_key && $key != "$other_key" ]] || { echo "FAIL two distinct test keys"; exit 1; }
 
@@ -125,26 +131,98 @@ done <<'CONTRACT'
 CONTRACT
 check "refused, the release as it was" test "$before" = "$(file_sums "$WORK/unsigned")"
 
-# The repository as users meet it: a newer version (the same package but for
-# its version), a changed InRelease and a changed package beside the release.
+# The repositories as users meet them: a newer version (the same package
+# but for its version), a changed index (InRelease, repomd.xml) and a changed
+# package beside the release.
 cp -R "$dist" "$WORK/newer"
 deb=$(ls "$WORK/newer"/zandrel_*_amd64.deb)
 dpkg-deb -R "$deb" "$WORK/package"
 sed -i 's/^Version: .*/Version: 1.0.3/' "$WORK/package/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$WORK/package" "$WORK/newer/zandrel_1.0.3_amd64.deb" >/dev/null
-(cd "$WORK/newer" && sha256sum zandrel_1.0.3_amd64.deb | tee zandrel_1.0.3_amd64.deb.sha256 >>SHA256SUMS)
+rpm=$(ls "$WORK/newer"/zandrel-*.x86_64.rpm)
+mkdir "$WORK/rpm-files" && (cd "$WORK/rpm-files" && rpm2cpio "$rpm" | cpio --quiet -id)
+rpmbuild -bb --quiet --target x86_64 --define "_topdir $WORK/rpmbuild" --define "version 1.0.3" \
+    --define "licence $(rpm -qp --qf '%{LICENSE}' "$rpm" 2>/dev/null)" --define "packager $(rpm -qp --qf '%{PACKAGER}' "$rpm" 2>/dev/null)" \
+    --define "staged $WORK/rpm-files/usr" --define "debug_package %{nil}" --define "__os_install_post %{nil}" \
+    cmake/zandrel-rpm.in >/dev/null 2>&1
+cp "$WORK/rpmbuild/RPMS/x86_64/zandrel-1.0.3-1.x86_64.rpm" "$WORK/newer/"
+for package in zandrel_1.0.3_amd64.deb zandrel-1.0.3-1.x86_64.rpm; do
+    (cd "$WORK/newer" && sha256sum $package | tee $package.sha256 >>SHA256SUMS)
+done
 sign newer "$key"
-cp -R "$WORK/one" "$WORK/changed-inrelease"
-# A digit of the first SHA256 sum that InRelease gives.
-change_byte "$WORK/changed-inrelease/apt/dists/$apt_suite/InRelease" \
-    $(($(grep -b -m1 -o 'SHA256:' "$WORK/changed-inrelease/apt/dists/$apt_suite/InRelease" | cut -d: -f1) + 9))
-cp -R "$WORK/one" "$WORK/changed-package"
+for changed in changed-index changed-package; do cp -R "$WORK/one" "$WORK/$changed"; done
+# A digit of the first SHA256 sum that InRelease gives, and one repomd.xml gives.
+for index in apt/dists/$apt_suite/InRelease rpm/repodata/repomd.xml; do
+    change_byte "$WORK/changed-index/$index" $(($(grep -b -m1 -o -E 'SHA256:|<checksum type="sha256">' \
+        "$WORK/changed-index/$index" | cut -d: -f1) + 30))
+done
 change_byte "$(ls "$WORK/changed-package"/apt/pool/main/z/zandrel/zandrel_*_amd64.deb)" 2000
+change_byte "$(ls "$WORK/changed-package"/rpm/zandrel-*.x86_64.rpm)" 20000
+
+check "check-release.sh names a changed byte of an RPM package" \
+    refuses_saying 'DIFFERENT  rpm/zandrel-.*\.x86_64\.rpm:' scripts/check-release.sh --rebuilt "$rebuilt" "$WORK/changed-package"
+check "... and of the RPM repository's metadata" \
+    refuses_saying 'rpm/repodata/repomd.xml' scripts/check-release.sh --rebuilt "$rebuilt" "$WORK/changed-index"
 
 mkdir "$WORK/served"
 python3 -m http.server --bind 127.0.0.1 --directory "$WORK/served" "$port" >/dev/null 2>&1 &
 at_end "kill $!"
+for _ in {1..50}; do
+    if curl -fs -o /dev/null "$address/"; then break; fi
+    sleep 0.1
+done
 export EXPECTED=$'- open file   /tmp/abc.bin\ndata : 00000126 '
+
+# rpm verifies every package with the published key, and refuses each with
+# another; dnf and zypper, each into an empty root of its own, install from
+# the repository set up as the README gives it, upgrade, and refuse a changed
+# index or package.
+rpmkeys --dbpath "$WORK/rpmdb-one" --import "$WORK/one/rpm/$rpm_key"
+rpmkeys --dbpath "$WORK/rpmdb-other" --import "$WORK/other/rpm/$rpm_key"
+for package in "$WORK"/one/rpm/*.rpm; do
+    check "rpmkeys accepts ${package##*/} with the published key" rpmkeys --dbpath "$WORK/rpmdb-one" --checksig "$package"
+    check "... and refuses it with another" fails rpmkeys --dbpath "$WORK/rpmdb-other" --checksig "$package"
+done
+rpm_client() { # dnf or zypper, a root, then the command's words
+    local root=$WORK/$1-$2
+    case $1 in
+        dnf) dnf -y -q --installroot="$root" --releasever=1 --setopt=reposdir="$root/etc/yum.repos.d" \
+            --setopt=cachedir="$root/var/cache/dnf" "${@:3}" ;;
+        zypper) zypper --root "$root" --non-interactive --gpg-auto-import-keys "${@:3}" ;;
+    esac
+}
+set_up() { # dnf or zypper, a root: the repository as the README adds it
+    mkdir -p "$WORK/$1-$2/etc/yum.repos.d"
+    case $1 in
+        dnf) curl -fsSo "$WORK/$1-$2/etc/yum.repos.d/$rpm_repository_file" "$address/rpm/$rpm_repository_file" ;;
+        zypper) rpm_client zypper "$2" addrepo "$address/rpm/$rpm_repository_file" ;;
+    esac
+}
+installed() { # tool root: the version installed, if any
+    local version
+    version=$(rpm --root "$WORK/$1-$2" -q --qf '%{VERSION}' zandrel 2>/dev/null) && echo "$version"
+}
+sums_a_file() { # tool root
+    rpm_client "$1" "$2" install zandrel && mkdir -p "$WORK/$1-$2/tmp" && printf abc >"$WORK/$1-$2/tmp/abc.bin" &&
+        [[ $(chroot "$WORK/$1-$2" /usr/bin/Zandrel /r:8 /tmp/abc.bin) == "$EXPECTED" ]]
+}
+upgrades() { # tool root
+    case $1 in dnf) rpm_client dnf "$2" upgrade --refresh ;; zypper) rpm_client zypper "$2" refresh && rpm_client zypper "$2" update ;; esac &&
+        [[ $(installed "$1" "$2") == 1.0.3 ]]
+}
+refuses() { ! rpm_client "$1" "$2" install zandrel && [[ -z $(installed "$1" "$2") ]]; } # tool root
+for tool in dnf zypper; do
+    serve one
+    set_up $tool one >/dev/null
+    check "$tool: install zandrel, then Zandrel /r:8" sums_a_file $tool one
+    serve newer
+    check "$tool: the newer version as an upgrade" upgrades $tool one
+    for changed in changed-index changed-package; do
+        serve $changed
+        set_up $tool $changed >/dev/null
+        check "$tool: a $changed refused, nothing installed" refuses $tool $changed
+    done
+done
 mode=root
 ((EUID == 0)) || mode=unshare
 for suite in bookworm trixie; do
