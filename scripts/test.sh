@@ -10,12 +10,59 @@ cd "$zandrel_top"
 # Every package a step below uses (cmake/preset-packages.txt): a minimal
 # Debian has none of them.
 scripts/install-packages.sh --all
+# npm is Debian's package, or comes with another Node.js, which forbids that one.
+command -v npm >/dev/null || scripts/install-packages.sh npm
 
 step() { echo; echo "== $* (at ${SECONDS} s)"; }
 
 step "shellcheck: every script and test script"
 mapfile -t shell_scripts < <(git ls-files '*.sh' .ci/run)
 shellcheck -x "${shell_scripts[@]}"
+
+# The release and its tests run in the background, each in a session of its
+# own and marked in its environment, so that whatever it started is found: a
+# test that leaves anything running fails, and when a step fails, what runs
+# beside it is ended and its output shown. A release root's making, mostly
+# downloads, dpkg and the disk, leaves the processors to the builds and tests.
+declare -A background
+marker() { echo "ZANDREL_TEST_JOB=$$-$1"; }
+left_running() { # name: the processes still marked with it, one a line
+    grep -lzx "$(marker "$1")" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
+}
+beside() { # name command...: runs it in the background, into build/NAME.log
+    mkdir -p build
+    env "$(marker "$1")" setsid "${@:2}" >"build/$1.log" 2>&1 &
+    background[$1]=$!
+}
+gather() { # name [fails]: waits for it and shows its output; it must pass (or fail), and leave nothing running
+    local status=0 left
+    wait "${background[$1]}" || status=$?
+    unset "background[$1]"
+    cat "build/$1.log"
+    mapfile -t left < <(left_running "$1")
+    if ((${#left[@]})); then
+        ps -o pid=,args= -p "$(IFS=,; echo "${left[*]}")" >&2 || true
+        kill "${left[@]}" 2>/dev/null || true
+        die 1 "$1 left these running"
+    fi
+    if [[ ${2:-} == fails ]]; then ((status != 0)) || die 1 "$1 passed, where it must fail"; return; fi
+    ((status == 0)) || die 1 "$1 failed"
+}
+end_background() {
+    local name left
+    for name in "${!background[@]}"; do
+        kill -TERM -- "-${background[$name]}" 2>/dev/null || true
+        wait "${background[$name]}" || true
+        echo "== $name, ended as a step failed:"
+        tail -n 40 "build/$name.log"
+        mapfile -t left < <(left_running "$name")
+        ((${#left[@]} == 0)) || kill "${left[@]}" 2>/dev/null || true
+    done
+}
+trap end_background EXIT
+
+step "release: every artefact into dist/, in the background while the steps below build and test"
+beside release scripts/release.sh
 
 step "g++: build with warnings as errors, run every test"
 cmake --workflow --preset dev
@@ -58,70 +105,39 @@ cmake --workflow --preset bench
 step "Windows: cross-build, check the executable, run the unit and end-to-end tests under wine"
 cmake --workflow --preset windows
 
+# Two targets at a time: each is a small build, then tests under one emulator.
+cross_tested() { # target: its output, and its musl where this Debian has it (12 has none for riscv64)
+    local musl
+    gather "$1"
+    musl=$(target_packages "$1" | sed -n 's/^\(musl-dev:.*\)?$/\1/p')
+    if [[ -n $musl && $(dpkg-query -W -f='${Status}' "$musl" 2>/dev/null) == *'ok installed' ]]; then
+        linked_against_musl "build/$1"
+    fi
+}
+previous=""
 for target in $(target_names); do
     processor=$(target_field "$target" processor)
     step "$target: cross-build, unit and end-to-end tests under qemu-$(target_field "$target" qemu) -cpu ${processor%%,*}"
     # aarch64's own preset adds the kernel benchmark.
     preset=cross
     [[ $target == aarch64 ]] && preset=aarch64
-    ZANDREL_TARGET=$target cmake --workflow --preset $preset
-    # Where this Debian has the target's musl (Debian 12 has none for riscv64).
-    musl=$(target_packages "$target" | sed -n 's/^\(musl-dev:.*\)?$/\1/p')
-    if [[ -n $musl && $(dpkg-query -W -f='${Status}' "$musl" 2>/dev/null) == *'ok installed' ]]; then
-        linked_against_musl "build/$target"
-    fi
+    beside "$target" env ZANDREL_TARGET="$target" cmake --workflow --preset $preset
+    [[ -z $previous ]] || cross_tested "$previous"
+    previous=$target
 done
+cross_tested "$previous"
 # Under emulation its figures only show the NEON kernel far ahead of the byte loop.
 # Google Benchmark 1.8 and later (Debian 13) want the time's unit; 1.7 takes none.
 min_time=0.05
 dpkg --compare-versions "$(dpkg-query -W -f='${Version}' libbenchmark-dev:arm64)" ge 1.8 && min_time+=s
 qemu-aarch64 -L /usr/aarch64-linux-gnu build/aarch64/bench/zandrel_kernel_bench --benchmark_min_time=$min_time
 
-# The release tests, each in a session of its own and marked in its
-# environment, so that whatever it started is found: a test that leaves
-# anything running fails, and when a step fails, what runs beside it is
-# ended and its output shown. Where a release root's making leaves one of
-# the two processors (dpkg and the disk), another step runs beside it.
-declare -A background
-marker() { echo "ZANDREL_TEST_JOB=$$-$1"; }
-left_running() { # name: the processes still marked with it, one a line
-    grep -lzx "$(marker "$1")" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
-}
-beside() { # name command...: runs it in the background, into build/NAME.log
-    env "$(marker "$1")" setsid "${@:2}" >"build/$1.log" 2>&1 &
-    background[$1]=$!
-}
-gather() { # name [fails]: waits for it and shows its output; it must pass (or fail), and leave nothing running
-    local status=0 left
-    wait "${background[$1]}" || status=$?
-    unset "background[$1]"
-    cat "build/$1.log"
-    mapfile -t left < <(left_running "$1")
-    if ((${#left[@]})); then
-        ps -o pid=,args= -p "$(IFS=,; echo "${left[*]}")" >&2 || true
-        kill "${left[@]}" 2>/dev/null || true
-        die 1 "$1 left these running"
-    fi
-    if [[ ${2:-} == fails ]]; then ((status != 0)) || die 1 "$1 passed, where it must fail"; return; fi
-    ((status == 0)) || die 1 "$1 failed"
-}
-end_background() {
-    local name left
-    for name in "${!background[@]}"; do
-        kill -TERM -- "-${background[$name]}" 2>/dev/null || true
-        wait "${background[$name]}" || true
-        echo "== $name, ended as a step failed:"
-        tail -n 40 "build/$name.log"
-        mapfile -t left < <(left_running "$name")
-        ((${#left[@]} == 0)) || kill "${left[@]}" 2>/dev/null || true
-    done
-}
-trap end_background EXIT
-
-step "release: every artefact into dist/"
-scripts/release.sh
+step "release: every artefact, its Debian and RPM packages linted"
+gather release
 # Its complaint about running as root goes to stderr; any error or warning fails.
 lintian --fail-on error,warning dist/*.deb
+# Any error fails; cmake/rpmlintrc says which findings are meant.
+rpmlint -r cmake/rpmlintrc dist/*.rpm
 
 step "a release test whose step fails leaves nothing of its own running"
 rm -rf build/not-a-release && cp -R dist build/not-a-release && rm build/not-a-release/*-Windows-x86_64.zip
