@@ -3,10 +3,10 @@
 // wrong and exits 1 where anything is.
 //   node validate_sbom.js BOM.json      (with @cyclonedx/cyclonedx-library and
 //                                        its JSON validators installed beside it)
-const { Validation, Spec } = require("@cyclonedx/cyclonedx-library");
+const { Validation } = require("@cyclonedx/cyclonedx-library");
 const fs = require("fs");
 
-new Validation.JsonStrictValidator(Spec.Version.v1dot6)
+new Validation.JsonStrictValidator("1.6")
     .validate(fs.readFileSync(process.argv[2], "utf8"))
     .then((errors) => {
         if (errors !== null) {
