@@ -103,7 +103,7 @@ made=$(awk -F: '($1 == "sec" || $1 == "ssb") && $12 ~ /s/ && $6 > made { made = 
 openpgp_time=$((made > epoch ? made : epoch))
 
 stage=$(mktemp -d "$(dirname "$dist")/.zandrel-signing-XXXXXX")
-remade=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-authenticode-XXXXXX")
+remade=$(mktemp -d "${TMPDIR:-/tmp}/zandrel-signing-XXXXXX")
 trap 'rm -rf "$stage" "$remade"' EXIT
 artefacts=$dist
 
@@ -152,7 +152,7 @@ signing_time=$(date -u -d "@$openpgp_time" +%Y%m%dT%H%M%S)
 # gpg warns of the pinned time at every call; that is no news here.
 gpg_sign() {
     gpg --batch --yes --quiet --faked-system-time "$signing_time!" --local-user "$fingerprint" "$@" \
-        2> >(grep -v 'running with faked system time' >&2)
+        2> >(grep -v 'running with faked system time' >&2) || fail 1 "gpg could not sign with $fingerprint"
 }
 
 # The release's artefacts alone, those signed here in the place of the
@@ -166,8 +166,8 @@ cp "$remade/release/"* "$stage/"
 "$scripts/apt-repository.sh" "$remade/release" "$stage/apt" "$address/apt"
 gpg --batch --quiet --export --export-options export-minimal -- "$fingerprint" >"$stage/apt/$apt_keyring" 2>/dev/null
 release=$stage/apt/dists/$apt_suite/Release
-gpg_sign --clearsign --output "${release%Release}InRelease" "$release" || fail 1 "gpg could not sign with $fingerprint"
-gpg_sign --armor --detach-sign --output "$release.gpg" "$release" || fail 1 "gpg could not sign with $fingerprint"
+gpg_sign --clearsign --output "${release%Release}InRelease" "$release"
+gpg_sign --armor --detach-sign --output "$release.gpg" "$release"
 
 # The RPM repository: each RPM package signed (rpmsign, through gpg at the
 # pinned time), createrepo_c's metadata at the release's time (it records
@@ -185,8 +185,7 @@ for package in "$remade/release"/*.rpm; do
 done
 createrepo_c --quiet --revision "$epoch" --set-timestamp-to-revision --no-database --general-compress-type=gz "$rpm" ||
     fail 1 "createrepo_c could not make the RPM repository"
-gpg_sign --armor --detach-sign --output "$rpm/repodata/repomd.xml.asc" "$rpm/repodata/repomd.xml" ||
-    fail 1 "gpg could not sign with $fingerprint"
+gpg_sign --armor --detach-sign --output "$rpm/repodata/repomd.xml.asc" "$rpm/repodata/repomd.xml"
 gpg --batch --quiet --armor --export --export-options export-minimal -- "$fingerprint" >"$rpm/$rpm_key" 2>/dev/null
 cat >"$rpm/$rpm_repository_file" <<REPOSITORY
 [zandrel]
@@ -206,8 +205,7 @@ REPOSITORY
     (cd "$stage" && find apt rpm -type f ! -name InRelease ! -name Release.gpg ! -name repomd.xml.asc |
         LC_ALL=C sort | xargs sha256sum)
 } >"$stage/SHA256SUMS"
-gpg_sign --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS" ||
-    fail 1 "gpg could not sign with $fingerprint"
+gpg_sign --armor --detach-sign --output "$stage/SHA256SUMS.asc" "$stage/SHA256SUMS"
 
 # The signed release in the place of the unsigned one.
 old=$(mktemp -d "$(dirname "$dist")/.zandrel-unsigned-XXXXXX")
