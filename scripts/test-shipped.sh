@@ -81,9 +81,11 @@ echo "== the bill of materials"
 command -v npm >/dev/null || die 2 "needs npm (Debian's package npm, or another Node.js's own)"
 mkdir "$work/validator"
 cp tests/release/validate_sbom.js "$work/validator/"
-(cd "$work/validator" && npm install --no-audit --no-fund --silent --no-save \
-    @cyclonedx/cyclonedx-library@7.1.0 ajv@8 ajv-formats@3 ajv-formats-draft2019@1 >/dev/null) ||
+(cd "$work/validator" && npm install --no-audit --no-fund --no-save \
+    @cyclonedx/cyclonedx-library@7.1.0 ajv@8 ajv-formats@3 ajv-formats-draft2019@1 >npm.log 2>&1) || {
+    tail -n 20 "$work/validator/npm.log" >&2
     die 2 "npm could not install @cyclonedx/cyclonedx-library"
+}
 node "$work/validator/validate_sbom.js" "$dist"/Zandrel-*.cdx.json || fail "the bill of materials is not valid CycloneDX 1.6"
 python3 tests/release/check_sbom.py "$dist" "$work" || fail "the bill of materials is not the release's"
 
