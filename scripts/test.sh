@@ -27,7 +27,17 @@ shellcheck -x "${shell_scripts[@]}"
 declare -A background
 marker() { echo "ZANDREL_TEST_JOB=$$-$1"; }
 left_running() { # name: the processes still marked with it, one a line
-    grep -lzx "$(marker "$1")" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
+    # One that is on its way out (or a zombie its parent has yet to reap) runs
+    # nothing: such a process has five seconds to be gone.
+    local attempt marked
+    for attempt in {1..50}; do
+        marked=$(grep -lzx "$(marker "$1")" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | paste -sd, -) || true
+        [[ -z $marked ]] ||
+            marked=$({ ps -o pid=,stat= -p "$marked" || true; } | awk '$2 !~ /^Z/ { print $1 }')
+        [[ -n $marked ]] || return 0
+        ((attempt == 50)) || sleep 0.1
+    done
+    echo "$marked"
 }
 beside() { # name command...: runs it in the background, into build/NAME.log
     mkdir -p build
