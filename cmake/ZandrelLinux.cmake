@@ -35,7 +35,7 @@ if(ZANDREL_STATIC AND NOT ZANDREL_SANITIZE AND ZANDREL_MUSL AND CMAKE_CXX_COMPIL
     # Debian's musl (musl-tools, or musl-dev:ARCH for a cross build) brings
     # a GCC driver file that points GCC at its headers, start files and
     # libraries; compiling and linking both take it. A cross target names its
-    # folder (cmake/linux-targets.txt), or none where Debian has no musl.
+    # folder (cmake/release.json), or none where Debian has no musl.
     if(NOT DEFINED ZANDREL_MUSL_FOLDER)
         set(ZANDREL_MUSL_FOLDER ${CMAKE_SYSTEM_PROCESSOR}-linux-musl)
     endif()

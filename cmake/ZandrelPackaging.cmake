@@ -1,4 +1,4 @@
-# Installation, and the Debian packages that CPack makes (scripts/release.sh
+# Installation, and the Debian packages that CPack makes (scripts/release.py
 # makes the archives, byte for byte the same from any folder).
 if(WIN32)
     # A portable tool: the program and its documents side by side.
@@ -11,8 +11,6 @@ else()
     set(ZANDREL_PROGRAM_DESTINATION ${CMAKE_INSTALL_BINDIR})
     set(ZANDREL_DOC_DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zandrel)
 endif()
-# The release archive's name and top folder; scripts/release.sh reads it.
-set(ZANDREL_ARCHIVE_NAME "Zandrel-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}" CACHE INTERNAL "")
 
 # Folders the install makes are opened to all readers once it is done: the
 # umask shapes them, whatever CMake's default folder permissions say, and
@@ -81,8 +79,9 @@ if(ZANDREL_SOURCE_TIME_SET_HERE)
     unset(ENV{SOURCE_DATE_EPOCH})
 endif()
 configure_file(doc/Zandrel.1.in Zandrel.1 @ONLY)
-set(ZANDREL_DEB_MAINTAINER "Zandrel developers <zandrel@example.org>" CACHE STRING
-    "The Debian packages' Maintainer field")
+file(READ ${PROJECT_SOURCE_DIR}/cmake/release.json zandrel_release)
+string(JSON zandrel_maintainer GET "${zandrel_release}" maintainer)
+set(ZANDREL_DEB_MAINTAINER "${zandrel_maintainer}" CACHE STRING "The Debian packages' Maintainer field")
 configure_file(doc/changelog.in changelog @ONLY)
 find_program(ZANDREL_GZIP gzip REQUIRED)
 foreach(document Zandrel.1 changelog)
@@ -117,20 +116,9 @@ with an expected value, with the verdict in the exit code. Its output and exit
 codes never change, so build and release scripts that check firmware and other
 binary images can rely on them byte for byte.")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Debian's names for the processor: a cross target's from
-# cmake/linux-targets.txt, where one program may serve more than one (32-bit
-# ARM: armel and armhf). The first is CPack's; scripts/release-artefacts.sh
-# makes a package for each, with cpack -D CPACK_DEBIAN_PACKAGE_ARCHITECTURE=.
-if(NOT ZANDREL_DEBIAN_ARCHITECTURES AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
-    set(ZANDREL_DEBIAN_ARCHITECTURES amd64)
-endif()
-set(ZANDREL_PACKAGE_ARCHITECTURES "${ZANDREL_DEBIAN_ARCHITECTURES}" CACHE INTERNAL "")
-# rpm's name for it, which the RPM package takes (scripts/release-artefacts.sh).
-if(NOT ZANDREL_RPM_ARCHITECTURE)
-    set(ZANDREL_RPM_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
-endif()
-set(ZANDREL_RPM_ARCHITECTURE "${ZANDREL_RPM_ARCHITECTURE}" CACHE INTERNAL "")
-if(ZANDREL_DEBIAN_ARCHITECTURES)
-    list(GET ZANDREL_DEBIAN_ARCHITECTURES 0 CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+# Debian's name for a cross target's processor (cmake/linux-cross.cmake);
+# scripts/release.py makes a package for each of the target's architectures.
+if(ZANDREL_DEBIAN_ARCHITECTURE)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${ZANDREL_DEBIAN_ARCHITECTURE})
 endif()
 include(CPack)

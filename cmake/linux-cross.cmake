@@ -1,6 +1,6 @@
 # Cross-compiles a Linux program with Debian's cross toolchain for the target
 # that ZANDREL_TARGET names (on the command line or in the environment), one
-# of the lines of linux-targets.txt beside this file; its tests run under
+# of the cross programs of release.json beside this file; its tests run under
 # qemu-user on the oldest processor the program claims.
 if(NOT ZANDREL_TARGET)
     set(ZANDREL_TARGET "$ENV{ZANDREL_TARGET}")
@@ -8,20 +8,25 @@ endif()
 # Checks that try to compile read this file again, and need the target too.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ZANDREL_TARGET)
 
-file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/linux-targets.txt zandrel_target_lines REGEX "^[^#]")
+file(READ ${CMAKE_CURRENT_LIST_DIR}/release.json zandrel_release)
+string(JSON zandrel_programs LENGTH "${zandrel_release}" linux)
+math(EXPR zandrel_last "${zandrel_programs} - 1")
 set(zandrel_target_names "")
-foreach(line IN LISTS zandrel_target_lines)
-    string(REGEX REPLACE "[ \t]+" ";" fields "${line}")
-    list(GET fields 0 name)
+foreach(index RANGE ${zandrel_last})
+    string(JSON program GET "${zandrel_release}" linux ${index})
+    string(JSON preset GET "${program}" preset)
+    string(JSON name GET "${program}" name)
+    if(NOT preset STREQUAL "cross")
+        continue()
+    endif()
     list(APPEND zandrel_target_names ${name})
     if(name STREQUAL ZANDREL_TARGET)
-        list(GET fields 1 ZANDREL_CROSS_TRIPLET)
-        list(GET fields 2 ZANDREL_MUSL_FOLDER)
-        list(GET fields 3 zandrel_qemu)
-        list(GET fields 4 ZANDREL_OLDEST_PROCESSOR)
-        list(GET fields 5 ZANDREL_DEBIAN_ARCHITECTURES)
-        string(REPLACE "," ";" ZANDREL_DEBIAN_ARCHITECTURES "${ZANDREL_DEBIAN_ARCHITECTURES}")
-        list(GET fields 6 ZANDREL_RPM_ARCHITECTURE)
+        string(JSON ZANDREL_CROSS_TRIPLET GET "${program}" triplet)
+        string(JSON ZANDREL_MUSL_FOLDER GET "${program}" musl)
+        string(JSON zandrel_qemu GET "${program}" qemu)
+        string(JSON ZANDREL_OLDEST_PROCESSOR GET "${program}" processor)
+        # CPack's architecture; the release makes a package for each of them.
+        string(JSON ZANDREL_DEBIAN_ARCHITECTURE GET "${program}" debian 0)
     endif()
 endforeach()
 if(NOT ZANDREL_CROSS_TRIPLET)
@@ -29,7 +34,8 @@ if(NOT ZANDREL_CROSS_TRIPLET)
     message(FATAL_ERROR "ZANDREL_TARGET is '${ZANDREL_TARGET}'; name one of: ${zandrel_target_names} "
         "(for example ZANDREL_TARGET=armv6 cmake --workflow --preset cross)")
 endif()
-if(ZANDREL_MUSL_FOLDER STREQUAL "-")
+# A null musl: none for this target (string(JSON) reads it as NOTFOUND).
+if(NOT ZANDREL_MUSL_FOLDER)
     set(ZANDREL_MUSL_FOLDER "")
 endif()
 

@@ -4,7 +4,7 @@
 # those that are missing and fails. Elsewhere than on Debian it names them
 # and leaves them to you.
 #   scripts/install-packages.sh --preset NAME             release, dev, windows, ...
-#   scripts/install-packages.sh --preset cross --target TARGET   (cmake/linux-targets.txt)
+#   scripts/install-packages.sh --preset cross --target TARGET   (cmake/release.json)
 #   scripts/install-packages.sh --all                     all that scripts/test.sh runs
 #   scripts/install-packages.sh PACKAGE...                these
 # PACKAGE:ARCH adds ARCH as a foreign architecture; PACKAGE? is installed only

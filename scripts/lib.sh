@@ -1,7 +1,7 @@
-# shellcheck shell=bash disable=SC2034 # its names are for the scripts that source it
+# shellcheck shell=bash
 # What the scripts share, sourced by each (never run on its own): the one
-# contract for exit codes and messages, the target table, the packages each
-# use needs, BUILDINFO's fields, and the names of what a release publishes.
+# contract for exit codes and messages, the table of the release's programs,
+# and the packages each use needs.
 #
 # Every script ends with
 #   0  done;
@@ -20,18 +20,33 @@ die() { # code message...: the message on standard error, then that exit code
     exit "$code"
 }
 
-# The Linux programs cross-built on x86-64 (CMake reads the same table in
-# cmake/linux-cross.cmake), one record a line: TARGET TRIPLET MUSL QEMU
-# PROCESSOR DEBIAN RPM, DEBIAN being the Debian packages' architectures,
-# comma-separated, and RPM the RPM package's.
-targets() { grep -v '^#' "$zandrel_top/cmake/linux-targets.txt"; }
-target_names() { targets | awk '{ print $1 }'; }
-target_field() { # target field (triplet, musl, qemu, processor, debian, rpm)
-    local target triplet musl qemu processor debian rpm
-    read -r target triplet musl qemu processor debian rpm < <(targets | awk -v target="$1" '$1 == target')
-    [[ -n ${target:-} ]] || die 2 "no target '$1' in cmake/linux-targets.txt; one of: $(target_names | xargs)"
-    echo "${!2}"
+# A value of cmake/release.json, which CMake and scripts/release.py read
+# too: `targets`, the cross-built programs' names; `target NAME FIELD`, a
+# field of a Linux program (a list comma-separated); or a path of keys.
+release_table() {
+    if ! command -v python3 >/dev/null && ((EUID == 0)) && command -v apt-get >/dev/null; then
+        { apt-get update -q && DEBIAN_FRONTEND=noninteractive apt-get install -y -q python3; } >/dev/null ||
+            die 2 "apt-get could not install python3, which reads cmake/release.json"
+    fi
+    python3 - "$zandrel_top/cmake/release.json" "$@" <<'PYTHON'
+import json, sys
+table, query = json.load(open(sys.argv[1])), sys.argv[2:]
+if query == ["targets"]:
+    value = [p["name"] for p in table["linux"] if p["preset"] == "cross"]
+elif query[0] == "target":
+    found = [p for p in table["linux"] if p["name"] == query[1]]
+    if not found:
+        sys.exit(f"no target '{query[1]}' in cmake/release.json")
+    value = found[0].get(query[2])
+else:
+    value = table
+    for key in query:
+        value = value[int(key)] if isinstance(value, list) else value[key]
+print(" ".join(value) if query == ["targets"] else ",".join(value) if isinstance(value, list) else value or "-")
+PYTHON
 }
+target_names() { release_table targets | tr ' ' '\n'; }
+target_field() { release_table target "$1" "$2" || exit 2; } # target field (triplet, musl, qemu, processor, debian, rpm)
 # A target's cross compiler, and its musl for its first Debian architecture,
 # marked ? as Debian releases may lack it (Debian 12 has none for riscv64).
 target_packages() { # target
@@ -47,33 +62,3 @@ x86_64_test_processors() { grep -v '^#' "$zandrel_top/tests/x86_64-processors.tx
 row_packages() { # row
     awk -v row="$1" '!/^#/ && $1 == row { for (i = 2; i <= NF; i++) print $i }' "$zandrel_top/cmake/preset-packages.txt"
 }
-
-# BUILDINFO, which scripts/release-artefacts.sh writes: a field by name
-# ("commit", "SOURCE_DATE_EPOCH", "suite", "architectures", "mirror"), and the
-# release root's packages as PACKAGE=VERSION, a line each.
-buildinfo_field() { # file field
-    sed -n "s/^$2: //p" "$1"
-}
-buildinfo_packages() { # file
-    sed -n '/^packages:$/,$ s/^  \([^ ]*\) \([^ ]*\)$/\1=\2/p' "$1"
-}
-release_epoch() { # BUILDINFO: its SOURCE_DATE_EPOCH, or exit 2
-    local epoch
-    epoch=$(buildinfo_field "$1" SOURCE_DATE_EPOCH)
-    [[ $epoch =~ ^[0-9]+$ ]] || die 2 "$1 gives no SOURCE_DATE_EPOCH"
-    echo "$epoch"
-}
-
-# What signing the Windows program and installer changes in a release: those
-# artefacts, and the bill of materials, which holds their sums.
-changed_by_authenticode() { # artefact
-    [[ $1 == *-Windows-x86_64.* || $1 == *.cdx.json ]]
-}
-
-# Where a release is published, with its apt repository under apt/ and its
-# RPM repository under rpm/; the apt repository's suite and component, and
-# the name of its public key, which users' files hold.
-release_address=https://zandrel.example.org
-apt_suite=stable apt_component=main apt_keyring=zandrel-archive-keyring.gpg
-# The RPM repository's, under rpm/: the armoured public key and the .repo file.
-rpm_key=RPM-GPG-KEY-zandrel rpm_repository_file=zandrel.repo

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What each program of a release holds of other people's code, found from
 the linker's own map, and what follows from it. Run by
-scripts/release-artefacts.sh, in the release root, whose Debian packages
+scripts/release.py, in the release root, whose Debian packages
 are the ones the programs were linked from.
 
   release-contents.py program BUILD VERSION PROCESSOR
@@ -12,6 +12,9 @@ are the ones the programs were linked from.
       name; for Linux, BUILD/copyright, the Debian package's, in Debian's
       machine-readable format, BUILD/static-built-using, the Debian field's
       value, and BUILD/licence, the RPM package's License field.
+  release-contents.py sbom-update BILL ARTEFACT=PROGRAM...
+      the bill with the sums of those artefacts beside it, and of the
+      program file in each, made afresh (after Authenticode signing).
   release-contents.py sbom OUTPUT CONTENTS VERSION COMMIT EPOCH
       OUTPUT/Zandrel-VERSION.cdx.json, a CycloneDX 1.6 bill of materials
       of the artefacts in OUTPUT that CONTENTS lists (a line each: the
@@ -351,14 +354,36 @@ def sbom_command(output, contents, version, commit, epoch):
         "components": artefacts + list(libraries_seen.values()),
         "dependencies": dependencies,
     }
-    # The same release gives the same bill, and another release another
-    # serial number: one made from the bill's own content.
+    write_bom(bom, os.path.join(output, f"Zandrel-{version}.cdx.json"))
+
+
+def serial_number(bom):
+    """The same release gives the same bill, and another release another
+    serial number: one made from the bill's own content."""
+    bom["serialNumber"] = ""
     content = json.dumps(bom, sort_keys=True).encode()
     bom["serialNumber"] = "urn:uuid:" + str(uuid.uuid5(uuid.NAMESPACE_URL, hashlib.sha256(content).hexdigest()))
-    path = os.path.join(output, f"Zandrel-{version}.cdx.json")
+
+
+def write_bom(bom, path):
+    serial_number(bom)
     with open(path, "w", encoding="utf-8") as out:
         json.dump(bom, out, indent=2)
         out.write("\n")
+
+
+def sbom_update_command(path, *changed):
+    """The bill with the sums of the artefacts named (ARTEFACT=PROGRAM, each
+    beside the bill), and of the program in each, made afresh: what signing
+    the Windows program and installer changes."""
+    with open(path, encoding="utf-8") as text:
+        bom = json.load(text)
+    programs = dict(entry.split("=", 1) for entry in changed)
+    for component in bom["components"]:
+        if component["name"] in programs:
+            component["hashes"] = hashes(os.path.join(os.path.dirname(path), component["name"]))
+            component["components"][0]["hashes"] = hashes(programs[component["name"]])
+    write_bom(bom, path)
 
 
 def main(arguments):
@@ -366,6 +391,8 @@ def main(arguments):
         program_command(*arguments[1:])
     elif arguments[:1] == ["sbom"] and len(arguments) == 6:
         sbom_command(*arguments[1:])
+    elif arguments[:1] == ["sbom-update"] and len(arguments) > 2:
+        sbom_update_command(*arguments[1:])
     else:
         print(__doc__, file=sys.stderr)
         sys.exit(2)

@@ -3,7 +3,7 @@
 # archive in DIST (dist/ by default), as a user would take it. Every Linux
 # program must be static, stripped, linked against musl and at most
 # max_program_bytes, and passes the end-to-end table and the file past 4 GiB
-# under qemu-user on the oldest processor its line in cmake/linux-targets.txt
+# under qemu-user on the oldest processor its program in cmake/release.json
 # claims (x86-64 natively, and on processors without AVX2). The Windows
 # program passes the check of its executable and the table under wine. The
 # bill of materials is valid CycloneDX and true to the release: the sums of
