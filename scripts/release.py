@@ -81,13 +81,13 @@ def run(args, *, code=2, what=None, quiet=False, session=True, input_text=None, 
     process = subprocess.Popen([str(a) for a in args], start_new_session=session, preexec_fn=ended_with_us,
                                **options)
     try:
-        out, _ = process.communicate(data)
+        out, err = process.communicate(data)
     except BaseException:
         end_group(process, session)
         raise
     if process.returncode and code is not None:
         fail(code, f"failed ({process.returncode}): {what or ' '.join(str(a) for a in args)}")
-    return subprocess.CompletedProcess(args, process.returncode, out)
+    return subprocess.CompletedProcess(args, process.returncode, out, err)
 
 
 def ended_with_us():
@@ -122,23 +122,31 @@ def sha256(path):
 # lives. A folder of that pattern whose lock is free was left by a run that
 # was killed, and the next run clears it.
 def holding(lock_path):
-    lock = open(lock_path, "a")
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    return lock
+    while True:
+        lock = open(lock_path, "a")
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        try:
+            if os.stat(lock_path).st_ino == os.fstat(lock.fileno()).st_ino:
+                return lock
+        except FileNotFoundError:
+            pass
+        lock.close()  # another run cleared it as we took it: take a new one
 
 
-def clear_left(pattern_folder, pattern):
-    for folder in Path(pattern_folder).glob(pattern):
-        if folder.suffix == ".lock":
+def clear_left(folder, pattern):
+    """Removes each folder of PATTERN in FOLDER, and its lock, whose run is gone."""
+    for lock_path in sorted(Path(folder).glob(pattern + ".lock")) + sorted(Path(folder).glob(pattern)):
+        if lock_path.suffix != ".lock":  # a folder whose lock is gone too
+            if not lock_path.with_name(lock_path.name + ".lock").exists():
+                remove(lock_path)
             continue
-        lock_path = folder.with_name(folder.name + ".lock")
         with open(lock_path, "a") as lock:
             try:
                 fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
             except BlockingIOError:
                 continue  # its run is alive
-            remove(folder)
-        lock_path.unlink(missing_ok=True)
+            remove(lock_path.with_name(lock_path.name[:-len(".lock")]))
+            lock_path.unlink(missing_ok=True)
 
 
 def remove(folder):
@@ -233,17 +241,19 @@ def make_plan(pinned=None, host_tools=False):
     A release takes its commit's time; a rebuild, BUILDINFO's."""
     if not shutil.which("git"):
         run([TOP / "scripts/install-packages.sh", "git"])
-    commit = output(["git", "-C", TOP, "rev-parse", "HEAD"]).strip()
-    if output(["git", "-C", TOP, "status", "--porcelain", "--untracked-files=no"]):
-        print("note: tracked files have changes that are not committed; they go into the release too")
-        commit += " with changes not committed"
-    epoch = output(["git", "-C", TOP, "log", "-1", "--format=%ct"]).strip()
-    plan = {"version": project_version(), "commit": commit, "time": int(epoch), "host_tools": host_tools}
     if pinned:
         fields = buildinfo(pinned)
+        commit, epoch = fields.get("commit", ""), fields["SOURCE_DATE_EPOCH"]
+    else:
+        commit = output(["git", "-C", TOP, "rev-parse", "HEAD"]).strip()
+        if output(["git", "-C", TOP, "status", "--porcelain", "--untracked-files=no"]):
+            print("note: tracked files have changes that are not committed; they go into the release too")
+            commit += " with changes not committed"
+        epoch = output(["git", "-C", TOP, "log", "-1", "--format=%ct"]).strip()
+    plan = {"version": project_version(), "commit": commit, "time": int(epoch), "host_tools": host_tools}
+    if pinned:
         if not fields.get("suite") or not fields.get("mirror") or not fields["packages"]:
             fail(2, f"{pinned} names no release root (suite, architectures, mirror, packages)")
-        plan["time"] = int(fields["SOURCE_DATE_EPOCH"])
         plan["root"] = {"suite": fields["suite"], "mirror": fields["mirror"], "variant": "custom",
                         "architectures": fields.get("architectures", "").split(), "packages": fields["packages"]}
     else:
@@ -273,6 +283,7 @@ def cache_folder():
 
 
 def root_key(spec):
+    spec = dict(spec, architectures=sorted(spec["architectures"]), packages=sorted(spec["packages"]))
     return hashlib.sha256(json.dumps(spec, sort_keys=True).encode()).hexdigest()[:20]
 
 
@@ -303,7 +314,6 @@ class Root:
             fcntl.flock(self.lock, fcntl.LOCK_SH)
         for folder in ("build/run", "build/zandrel"):  # where each run's folders are seen
             (self.path / folder).mkdir(parents=True, exist_ok=True)
-        clear_left(self.path / "build", "run.zandrel-*")
         self.work = Work(self.path / "build/run")
         sources = self.work.path / "src"
         sources.mkdir()
@@ -362,6 +372,18 @@ class Root:
         (new / ".made").touch()
         os.rename(new, self.path)
         step(f"the root took {time.time() - started:.0f} s")
+        # The same root serves a rebuild from this release's BUILDINFO, which
+        # names each of its packages at its version.
+        if spec["variant"] != "custom":
+            inside = ["chroot", self.path]
+            pinned = {"suite": spec["suite"], "mirror": spec["mirror"], "variant": "custom",
+                      "architectures": output([*inside, "dpkg", "--print-architecture"]).split() +
+                      output([*inside, "dpkg", "--print-foreign-architectures"]).split(),
+                      "packages": ["=".join(line.split()) for line in output(
+                          [*inside, "dpkg-query", "-W", "-f=${binary:Package} ${Version}\n"]).splitlines()]}
+            alias = self.path.with_name(root_key(pinned))
+            if not os.path.lexists(alias):
+                alias.symlink_to(self.path.name)
 
     def make_phase(self, *args):
         """Runs `release.py make ARGS` in the root: as root, with a fixed
@@ -668,6 +690,9 @@ class Maker:
         SHA256SUMS over the release and every repository file but the
         signatures made of them later."""
         step("the apt and RPM repositories' indexes")
+        if not (self.out / "SHA256SUMS").exists():  # a release made before, given
+            for path in (self.run / "in/release").iterdir():
+                shutil.copy(path, self.out / path.name)
         apt, rpm = self.out / "apt", self.out / "rpm"
         pool = apt / "pool" / APT["component"] / "z/zandrel"
         pool.mkdir(parents=True)
@@ -1155,7 +1180,10 @@ def sign_command(options, secrets_given):
             signatures[f"{name}.exe.authenticode.pem"] = work.path / f"{name}.exe.authenticode.pem"
             signing.sign(program, signatures[f"{name}.exe.authenticode.pem"])
         root = Root(plan)
-        give(root, {f"release/{artefact}": dist / artefact for artefact in artefacts})
+        # The release's own lines of SHA256SUMS (a signed one lists its repositories too).
+        unsigned = work.path / "SHA256SUMS"
+        unsigned.write_text("".join(f"{digest}  {artefact}\n" for artefact, digest in artefacts.items()))
+        give(root, {f"release/{artefact}": dist / artefact for artefact in artefacts} | {"release/SHA256SUMS": unsigned})
         out = root.work.path / "out"
         if signing:
             step("the root makes the zip and the installer around the signed program")

@@ -121,11 +121,31 @@ ZANDREL_PKCS11_PIN=$pin sign "$WORK/signed" "${with_token[@]}" --timestamp-url "
     --timestamp-url "http://127.0.0.1:$port" >"$WORK/signed.log" 2>&1 || { cat "$WORK/signed.log"; echo "FAIL signing from the token"; exit 1; }
 gather signed-with-file || { echo "FAIL signing with a key file, from a clone under umask 077"; exit 1; }
 given=$WORK/clone/build/release-root-input
-check "what the root was given: the sources and the two signatures alone" \
-    test "$(cd "$given" && find . -type f | LC_ALL=C sort | xargs)" = \
-    "./authenticode/$name.exe.authenticode.pem ./authenticode/$name.msi.authenticode.pem ./sources.tar"
+check "what the root was given: the sources, the release, the signatures and public keys alone" \
+    test "$(cd "$given" && find . -type f | grep -v '^\./release/\|^\./rpm/' | LC_ALL=C sort | xargs)" = \
+    "./$name.exe.authenticode.pem ./$name.msi.authenticode.pem ./keys/RPM-GPG-KEY-zandrel ./keys/zandrel-archive-keyring.gpg ./sources.tar"
 check "... none of it holds the key file or a line of its key" fails grep -r -a -q -F -e "$marker" \
     -e "$(sed -n 3p "$WORK/file.key")" "$given"
+
+# A root that hands out another installer than the release's around the
+# signed program (here, one made from a zip whose README is not the
+# release's) has nothing signed.
+cp -R "$dist" "$WORK/changed-installer"
+python3 - "$WORK/changed-installer/$name.zip" <<'PYTHON'
+import sys, zipfile
+path = sys.argv[1]
+entries = [(info, zipfile.ZipFile(path).read(info)) for info in zipfile.ZipFile(path).infolist()]
+with zipfile.ZipFile(path, "w") as changed:
+    for info, data in entries:
+        changed.writestr(info, data + b"changed\n" if info.filename.endswith("README.md") else data, zipfile.ZIP_DEFLATED)
+PYTHON
+(cd "$WORK/changed-installer" && sha256sum "$name.zip" >"$name.zip.sha256" &&
+    sed -i "s/^[0-9a-f]*  $name.zip$/$(cut -d' ' -f1 "$name.zip.sha256")  $name.zip/" SHA256SUMS)
+before=$(file_sums "$WORK/changed-installer")
+check "an installer handed out that is not the release's is refused, naming what differs" \
+    refuses_saying "refused to sign the installer the root handed out: .*README.md is not the release's" \
+    sign "$WORK/changed-installer" "${with_file[@]}"
+check "... and the release as it was" test "$before" = "$(file_sums "$WORK/changed-installer")"
 
 for signed in signed-with-file signed; do
     python3 -m zipfile -e "$WORK/$signed/$name.zip" "$WORK/$signed-zip"
@@ -155,9 +175,11 @@ done
 check "the signatures are published beside the release" \
     test -s "$WORK/signed/$name.exe.authenticode.pem" -a -s "$WORK/signed/$name.msi.authenticode.pem"
 
-# The check makes the release again beside the installer's tests.
+# The check makes the release again beside the installer's tests, with a
+# SOURCE_DATE_EPOCH of a packager's exported, which a rebuild passes over
+# for BUILDINFO's.
 before=$(file_sums dist)
-beside check-release scripts/check-release.sh "$WORK/signed"
+beside check-release env SOURCE_DATE_EPOCH=1600000000 scripts/check-release.sh "$WORK/signed"
 
 wine=/usr/lib/wine/wine64
 export WINEPREFIX=$WORK/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= LC_ALL=C.UTF-8
