@@ -173,18 +173,20 @@ class Work:
         self.lock.close()
 
 
-def exchange(new, old):
+def replace(new, old):
     """Puts folder NEW in the place of OLD at once (renameat2's exchange),
-    so that OLD is either as it was or wholly replaced; OLD's former
-    content is then at NEW, which the caller removes."""
-    if not os.path.lexists(old):
-        os.rename(new, old)
+    so that OLD is either as it was or wholly replaced, then removes what
+    OLD held."""
+    try:
+        os.rename(new, old)  # where there is no OLD
         return
+    except OSError:
+        pass
     libc = ctypes.CDLL(None, use_errno=True)
     at_cwd, rename_exchange = -100, 2
     if libc.renameat2(at_cwd, os.fsencode(new), at_cwd, os.fsencode(old), rename_exchange) != 0:
-        number = ctypes.get_errno()
-        fail(2, f"could not put {new} in the place of {old}: {os.strerror(number)}")
+        fail(2, f"could not put {new} in the place of {old}: {os.strerror(ctypes.get_errno())}")
+    remove(new)
 
 
 # --- The plan: what a run makes, worked out once --------------------------
@@ -443,7 +445,7 @@ class Maker:
         self.contents = self.run / "contents"
 
     def named(self, kind, program=None):
-        return [a["name"] for a in self.plan["artefacts"] if a["kind"] == kind and a.get("program") in (None, program)]
+        return [a["name"] for a in self.plan["artefacts"] if a["kind"] == kind and program in (None, a.get("program"))]
 
     def holds(self, artefact, inside, program_file, build):
         with open(self.contents, "a") as rows:
@@ -803,7 +805,7 @@ def publish(made, folder):
     staging = Work(folder.parent / f".{folder.name}")
     try:
         shutil.copytree(made, staging.path / "new", symlinks=True)
-        exchange(staging.path / "new", folder)
+        replace(staging.path / "new", folder)
     finally:
         staging.close()
 
@@ -857,8 +859,7 @@ def give(root, files, folder="in"):
         shutil.copytree(root.work.path / "in", kept.path / "new")
         if (root.work.path / "sources.tar").exists():
             shutil.copy(root.work.path / "sources.tar", kept.path / "new")
-        remove(record)
-        os.rename(kept.path / "new", record)
+        replace(kept.path / "new", record)
     finally:
         kept.close()
 
