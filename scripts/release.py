@@ -1223,7 +1223,7 @@ def sign_command(options, secrets_given):
         openpgp.sign("--armor", "--detach-sign", "--output", repomd.with_name("repomd.xml.asc"), repomd)
         openpgp.sign("--armor", "--detach-sign", "--output", out / "SHA256SUMS.asc", out / "SHA256SUMS")
         # DIST as it is, files of the maintainer's kept, with the signed release in the place of the last.
-        signed = work.path / "signed"
+        signed = work.path / "signed-release"
         shutil.copytree(dist, signed, symlinks=True)
         for old in ("apt", "rpm", "SHA256SUMS.asc"):
             remove(signed / old)
