@@ -26,7 +26,6 @@ import calendar
 import ctypes
 import fcntl
 import getpass
-import gzip
 import hashlib
 import json
 import os
@@ -36,10 +35,8 @@ import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 import uuid
-import xml.etree.ElementTree as ElementTree
 import zipfile
 from pathlib import Path
 
@@ -68,10 +65,10 @@ def step(message):
     print(f"== {PROGRAM}: {message}", flush=True)
 
 
-def run(args, *, code=2, what=None, quiet=False, session=True, input_text=None, input_bytes=None, **options):
+def run(args, *, code=2, quiet=False, session=True, input_text=None, input_bytes=None, **options):
     """Runs a command in a process group of its own, which is ended with it
-    should this run be stopped. A non-zero exit is exit CODE, naming WHAT
-    (the command); CODE None leaves the status to the caller."""
+    should this run be stopped. A non-zero exit is exit CODE, naming the
+    command; CODE None leaves the status to the caller."""
     if quiet:
         options.setdefault("stdout", subprocess.DEVNULL)
     data = input_text.encode() if input_text is not None else input_bytes
@@ -86,7 +83,7 @@ def run(args, *, code=2, what=None, quiet=False, session=True, input_text=None, 
         end_group(process, session)
         raise
     if process.returncode and code is not None:
-        fail(code, f"failed ({process.returncode}): {what or ' '.join(str(a) for a in args)}")
+        fail(code, f"failed ({process.returncode}): {' '.join(str(a) for a in args)}")
     return subprocess.CompletedProcess(args, process.returncode, out, err)
 
 
@@ -292,9 +289,8 @@ def root_key(spec):
 class Root:
     """The release root for a plan's packages (cmake/preset-packages.txt's
     row release and the table's, each cross target's compiler and musl, or
-    BUILDINFO's, each at its version): made once, then used by each
-    run that needs those packages (under a shared lock, so none is removed
-    or made again beneath a run), each run in a folder of its own."""
+    BUILDINFO's, each at its version): made once, then used by each run
+    that needs those packages, each in a folder of its own."""
 
     def __init__(self, plan):
         if os.geteuid() != 0:
@@ -307,13 +303,13 @@ class Root:
         roots = cache_folder() / "roots"
         roots.mkdir(parents=True, exist_ok=True)
         self.path = roots / root_key(plan["root"])
-        self.lock = open(f"{self.path}.lock", "a")
-        fcntl.flock(self.lock, fcntl.LOCK_SH)
-        if not (self.path / ".made").exists():
-            fcntl.flock(self.lock, fcntl.LOCK_EX)
+        # One run makes it while the others wait; once made, it is only read
+        # (each run writes in its own folder) and never removed.
+        with open(f"{self.path}.lock", "a") as lock:
             if not (self.path / ".made").exists():
-                self.make()
-            fcntl.flock(self.lock, fcntl.LOCK_SH)
+                fcntl.flock(lock, fcntl.LOCK_EX)
+                if not (self.path / ".made").exists():
+                    self.make()
         for folder in ("build/run", "build/zandrel"):  # where each run's folders are seen
             (self.path / folder).mkdir(parents=True, exist_ok=True)
         self.work = Work(self.path / "build/run")
@@ -407,7 +403,6 @@ class Root:
 
     def close(self):
         self.work.close()
-        self.lock.close()
 
 
 class HostTools(Root):
@@ -415,7 +410,7 @@ class HostTools(Root):
     a change, not how releases are made; BUILDINFO says so."""
 
     def __init__(self, plan):  # pylint: disable=super-init-not-called
-        self.plan, self.lock = plan, open(os.devnull)
+        self.plan = plan
         self.work = Work(TOP / "build/host-tools")
         (self.work.path / "src").symlink_to(TOP)
         for folder in ("in", "out", "home", "tmp"):
@@ -444,8 +439,8 @@ class Maker:
         os.environ["SOURCE_DATE_EPOCH"] = str(self.epoch)  # for the tools that read it
         self.contents = self.run / "contents"
 
-    def named(self, kind, program=None):
-        return [a["name"] for a in self.plan["artefacts"] if a["kind"] == kind and program in (None, a.get("program"))]
+    def named(self, kind):
+        return [a["name"] for a in self.plan["artefacts"] if a["kind"] == kind]
 
     def holds(self, artefact, inside, program_file, build):
         with open(self.contents, "a") as rows:
@@ -814,7 +809,7 @@ def stoppable(command):
     """Runs COMMAND with Ctrl-C and SIGTERM ending it cleanly: what it
     started is ended, its folders removed, and its exit code 130 or 143."""
     def stop(number, _frame):
-        raise Failure(128 + number, "stopped: nothing was changed")
+        raise Failure(128 + number, f"stopped by signal {number}; what it was making is as it was, or done")
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
     signal.signal(signal.SIGHUP, stop)
@@ -1196,7 +1191,7 @@ def sign_command(options, secrets_given):
             differences = installer_as_released(dist / f"{name}.msi", handed, work.path / "signed.exe",
                                                 signatures[f"{name}.exe.authenticode.pem"], work.path)
             if differences:
-                fail(1, f"refused to sign the installer the root handed out: " + "; ".join(differences))
+                fail(1, "refused to sign the installer the root handed out: " + "; ".join(differences))
             step("the installer, held to the release's and signed here")
             signing.sign(handed, msi_signature)
             signatures[msi_signature.name] = msi_signature
