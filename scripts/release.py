@@ -823,8 +823,11 @@ def build_command(options):
         fail(2, f"no BUILDINFO {options.packages}")
     plan = make_plan(options.packages, options.host_tools)
     made = make_release(plan, signatures={})
-    publish(made.work.path / "out", output_folder)
-    made.close()
+    try:
+        usable_output(output_folder)  # again: it may have changed meanwhile
+        publish(made.work.path / "out", output_folder)
+    finally:
+        made.close()
     step(f"done: {output_folder}")
     sys.stdout.write((output_folder / "SHA256SUMS").read_text())
 
