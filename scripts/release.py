@@ -277,6 +277,17 @@ def make_plan(pinned=None, host_tools=False):
 
 # --- The release root --------------------------------------------------------
 
+def own_mounts():
+    """unshare's words for a mount namespace whose mounts end with it and
+    reach no other. Where / is no mount point (in a chroot) its propagation
+    cannot be changed, and is kept: such a chroot's makers have made it
+    private (as a clean room's does)."""
+    private = ["unshare", "--mount", "--propagation", "private"]
+    if run([*private, "true"], code=None, quiet=True, stderr=subprocess.DEVNULL).returncode == 0:
+        return private
+    return ["unshare", "--mount", "--propagation", "unchanged"]
+
+
 def cache_folder():
     return Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "zandrel-release-root"
 
@@ -347,7 +358,7 @@ class Root:
         with open(cache_folder() / "archives.lock", "a") as cache_lock:
             fcntl.flock(cache_lock, fcntl.LOCK_EX)
             with open(log, "w") as written:
-                made = run(["unshare", "--mount", "--propagation", "private", "mmdebstrap", "--mode=root",
+                made = run([*own_mounts(), "mmdebstrap", "--mode=root",
                             f"--variant={spec['variant']}", "--architectures=" + ",".join(spec["architectures"]),
                             "--include=" + ",".join(spec["packages"]), *options, "--skip=essential/unlink",
                             "--dpkgopt=force-unsafe-io", '--setup-hook=mkdir -p "$1/var/cache/apt/archives"',
@@ -389,7 +400,7 @@ class Root:
         /build/zandrel (each run sees its own), in a mount and process
         namespace that ends with it, whatever it started too. Its exit code
         is the run's."""
-        command = ["unshare", "--mount", "--propagation", "private", "--pid", "--fork", "--kill-child", "sh", "-c",
+        command = [*own_mounts(), "--pid", "--fork", "--kill-child", "sh", "-c",
                    'mount --rbind /dev "$0/dev" && mount -t proc proc "$0/proc" && '
                    'mount --bind "$1" "$0/build/run" && mount --bind "$1/src" "$0/build/zandrel" && '
                    'shift && exec chroot "$0" "$@"', self.path, self.work.path,
