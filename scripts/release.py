@@ -397,11 +397,12 @@ class Root:
     def make_phase(self, *args):
         """Runs `release.py make ARGS` in the root: as root, with a fixed
         environment, the run's folder at /build/run and its sources at
-        /build/zandrel (each run sees its own), in a mount and process
-        namespace that ends with it, whatever it started too. Its exit code
-        is the run's."""
+        /build/zandrel, in a mount and process namespace that ends with it,
+        whatever it started too. Each run sees its own, /dev/shm too (where
+        faketime names its semaphore by a process number, which each
+        namespace gives out alike). Its exit code is the run's."""
         command = [*own_mounts(), "--pid", "--fork", "--kill-child", "sh", "-c",
-                   'mount --rbind /dev "$0/dev" && mount -t proc proc "$0/proc" && '
+                   'mount --rbind /dev "$0/dev" && mount -t tmpfs tmpfs "$0/dev/shm" && mount -t proc proc "$0/proc" && '
                    'mount --bind "$1" "$0/build/run" && mount --bind "$1/src" "$0/build/zandrel" && '
                    'shift && exec chroot "$0" "$@"', self.path, self.work.path,
                    "/usr/bin/env", "-i", "PATH=/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/build/run/home",
