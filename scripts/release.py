@@ -162,12 +162,22 @@ class Work:
         clear_left(place.parent, place.name + ".zandrel-*")
         self.path = place.with_name(f"{place.name}.zandrel-{os.getpid()}-{secrets.token_hex(4)}")
         self.lock = holding(self.path.with_name(self.path.name + ".lock"))
-        self.path.mkdir()
+        try:
+            self.path.mkdir()
+        except BaseException:
+            self.close()
+            raise
 
     def close(self):
-        remove(self.path)
-        Path(self.lock.name).unlink(missing_ok=True)
-        self.lock.close()
+        # Whole, even when a stop comes meanwhile: that one is seen after.
+        stops = {signal.SIGTERM, signal.SIGINT, signal.SIGHUP}
+        before = signal.pthread_sigmask(signal.SIG_BLOCK, stops)
+        try:
+            remove(self.path)
+            Path(self.lock.name).unlink(missing_ok=True)
+            self.lock.close()
+        finally:
+            signal.pthread_sigmask(signal.SIG_SETMASK, before)
 
 
 def replace(new, old):
@@ -324,6 +334,15 @@ class Root:
         for folder in ("build/run", "build/zandrel"):  # where each run's folders are seen
             (self.path / folder).mkdir(parents=True, exist_ok=True)
         self.work = Work(self.path / "build/run")
+        try:
+            self.fill()
+        except BaseException:  # stopped, or failed, as the run's folder is filled
+            self.work.close()
+            raise
+
+    def fill(self):
+        """The run's folder: the tracked sources, as they are here, and the plan."""
+        plan = self.plan
         sources = self.work.path / "src"
         sources.mkdir()
         files = output(["git", "-C", TOP, "ls-files", "-z"]).split("\0")
@@ -821,6 +840,8 @@ def stoppable(command):
     """Runs COMMAND with Ctrl-C and SIGTERM ending it cleanly: what it
     started is ended, its folders removed, and its exit code 130 or 143."""
     def stop(number, _frame):
+        for stopping in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):  # one stop is enough
+            signal.signal(stopping, signal.SIG_IGN)
         raise Failure(128 + number, f"stopped by signal {number}; what it was making is as it was, or done")
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)

@@ -120,7 +120,8 @@ stopped_cleanly() { # signal, seconds: signing stopped by it then, the release a
     wait $stopped || true
     [[ $1 != KILL ]] || sign stopped "$key" || return 1
     now=$(file_sums "$WORK/stopped")
-    [[ $now == "$unsigned" || $now == "$signed" ]] && [[ -z $(left_by $stopped) ]]
+    [[ $now == "$unsigned" || $now == "$signed" ]] || { echo "the release is neither as it was nor signed"; return 1; }
+    [[ -z $(left_by $stopped) ]] || { echo "left:"; left_by $stopped; return 1; }
 }
 for moment in 0.2 0.8 1.5 2.5; do
     check "signing stopped by SIGTERM after $moment s: the release as it was, or signed; no folder left" stopped_cleanly TERM $moment
