@@ -163,7 +163,7 @@ rm -rf build/not-a-release && cp -R dist build/not-a-release && rm build/not-a-r
 beside failing tests/release/windows.sh build/not-a-release
 gather failing fails
 
-step "Authenticode from a key file (the release made again from a clone under umask 077) and from a token," \
+step "Authenticode from a key file (from a clone under umask 077) and from a token, signings at once and stopped," \
     "the Windows installer under wine, check-release.sh; beside them, the programs as shipped and the apt repository"
 beside shipped scripts/test-shipped.sh dist
 beside signing tests/release/signing.sh dist
