@@ -298,13 +298,23 @@ def own_mounts():
     return ["unshare", "--mount", "--propagation", "unchanged"]
 
 
+def installed(*inside):
+    """The architectures (its own first) and the packages, NAME VERSION in
+    byte order, of the Debian that the command INSIDE runs in (this one,
+    or a root through chroot)."""
+    architectures = output([*inside, "dpkg", "--print-architecture"]).split()
+    architectures += output([*inside, "dpkg", "--print-foreign-architectures"]).split()
+    packages = output([*inside, "dpkg-query", "-W", "-f=${binary:Package} ${Version}\n"]).splitlines()
+    return architectures, sorted(packages, key=str.encode)
+
+
 def cache_folder():
     return Path(os.environ.get("XDG_CACHE_HOME") or Path.home() / ".cache") / "zandrel-release-root"
 
 
-def root_key(spec):
-    spec = dict(spec, architectures=sorted(spec["architectures"]), packages=sorted(spec["packages"]))
-    return hashlib.sha256(json.dumps(spec, sort_keys=True).encode()).hexdigest()[:20]
+def root_key(wanted):
+    wanted = dict(wanted, architectures=sorted(wanted["architectures"]), packages=sorted(wanted["packages"]))
+    return hashlib.sha256(json.dumps(wanted, sort_keys=True).encode()).hexdigest()[:20]
 
 
 class Root:
@@ -333,6 +343,7 @@ class Root:
                     self.make()
         for folder in ("build/run", "build/zandrel"):  # where each run's folders are seen
             (self.path / folder).mkdir(parents=True, exist_ok=True)
+        self.mounts = own_mounts()
         self.work = Work(self.path / "build/run")
         try:
             self.fill()
@@ -352,23 +363,26 @@ class Root:
              "--numeric-owner", "--mode=u=rwX,go=rX", f"--mtime=@{plan['time']}", "-cf", tarball],
             input_text=present, cwd=TOP)
         run(["tar", "-xf", tarball, "-C", sources])
+        self.lay_out()
+
+    def lay_out(self):
         for folder in ("in", "out", "home", "tmp"):
             (self.work.path / folder).mkdir()
         (self.work.path / "plan.json").write_text(json.dumps(self.plan, indent=1))
 
     def make(self):
-        spec = self.plan["root"]
+        wanted = self.plan["root"]
         remove(self.path)
         archives = cache_folder() / "archives"
         archives.mkdir(exist_ok=True)
         log = TOP / "build/release-root.log"
         log.parent.mkdir(exist_ok=True)
         options = []
-        if spec["mirror"] != TABLE["root"]["mirror"]:
+        if wanted["mirror"] != TABLE["root"]["mirror"]:
             # A dated snapshot's index is past the date until which it counts as current.
             options.append('--aptopt=Acquire::Check-Valid-Until "false"')
-        step(f"a root of Debian {spec['suite']} from {spec['mirror']} ({spec['variant']}, "
-             f"{len(spec['packages'])} packages named; log: {log})")
+        step(f"a root of Debian {wanted['suite']} from {wanted['mirror']} ({wanted['variant']}, "
+             f"{len(wanted['packages'])} packages named; log: {log})")
         started = time.time()
         new = self.path.with_name(self.path.name + ".new")
         remove(new)
@@ -378,19 +392,19 @@ class Root:
             fcntl.flock(cache_lock, fcntl.LOCK_EX)
             with open(log, "w") as written:
                 made = run([*own_mounts(), "mmdebstrap", "--mode=root",
-                            f"--variant={spec['variant']}", "--architectures=" + ",".join(spec["architectures"]),
-                            "--include=" + ",".join(spec["packages"]), *options, "--skip=essential/unlink",
+                            f"--variant={wanted['variant']}", "--architectures=" + ",".join(wanted["architectures"]),
+                            "--include=" + ",".join(wanted["packages"]), *options, "--skip=essential/unlink",
                             "--dpkgopt=force-unsafe-io", '--setup-hook=mkdir -p "$1/var/cache/apt/archives"',
                             f"--setup-hook=sync-in {archives} /var/cache/apt/archives",
                             f"--customize-hook=sync-out /var/cache/apt/archives {archives}",
-                            spec["suite"], new, spec["mirror"]], code=None, stdout=written, stderr=subprocess.STDOUT)
+                            wanted["suite"], new, wanted["mirror"]], code=None, stdout=written, stderr=subprocess.STDOUT)
         if made.returncode:
             remove(new)
             text = log.read_text(errors="replace")
             missing = re.findall(r"^E: Version '(.*)' for '(.*)' was not found$", text, re.M)
             if missing:
                 day = time.strftime("%Y%m%dT%H%M%SZ", time.gmtime(self.plan["time"]))
-                fail(3, f"{spec['mirror']} does not have these packages at these versions:\n" +
+                fail(3, f"{wanted['mirror']} does not have these packages at these versions:\n" +
                      "".join(f"  {name} {version}\n" for version, name in missing) +
                      "Nothing was built. Name a mirror that has them, such as a snapshot of Debian's\n"
                      "archive from a day on which it held them (the commit's day, or a later one):\n"
@@ -402,13 +416,10 @@ class Root:
         step(f"the root took {time.time() - started:.0f} s")
         # The same root serves a rebuild from this release's BUILDINFO, which
         # names each of its packages at its version.
-        if spec["variant"] != "custom":
-            inside = ["chroot", self.path]
-            pinned = {"suite": spec["suite"], "mirror": spec["mirror"], "variant": "custom",
-                      "architectures": output([*inside, "dpkg", "--print-architecture"]).split() +
-                      output([*inside, "dpkg", "--print-foreign-architectures"]).split(),
-                      "packages": ["=".join(line.split()) for line in output(
-                          [*inside, "dpkg-query", "-W", "-f=${binary:Package} ${Version}\n"]).splitlines()]}
+        if wanted["variant"] != "custom":
+            architectures, packages = installed("chroot", self.path)
+            pinned = {"suite": wanted["suite"], "mirror": wanted["mirror"], "variant": "custom",
+                      "architectures": architectures, "packages": ["=".join(line.split()) for line in packages]}
             alias = self.path.with_name(root_key(pinned))
             if not os.path.lexists(alias):
                 alias.symlink_to(self.path.name)
@@ -420,7 +431,7 @@ class Root:
         whatever it started too. Each run sees its own, /dev/shm too (where
         faketime names its semaphore by a process number, which each
         namespace gives out alike). Its exit code is the run's."""
-        command = [*own_mounts(), "--pid", "--fork", "--kill-child", "sh", "-c",
+        command = [*self.mounts, "--pid", "--fork", "--kill-child", "sh", "-c",
                    'mount --rbind /dev "$0/dev" && mount -t tmpfs tmpfs "$0/dev/shm" && mount -t proc proc "$0/proc" && '
                    'mount --bind "$1" "$0/build/run" && mount --bind "$1/src" "$0/build/zandrel" && '
                    'shift && exec chroot "$0" "$@"', self.path, self.work.path,
@@ -428,12 +439,16 @@ class Root:
                    "TMPDIR=/build/run/tmp", "LC_ALL=C.UTF-8", "TZ=UTC0", "sh", "-c",
                    "umask 022 && cd /build/zandrel && exec python3 scripts/release.py make /build/run \"$@\"",
                    "make", *args]
-        status = run(command, code=None).returncode
-        if status:
-            fail(status if status in (1, 3) else 2, f"the release root could not make {args[0]}")
+        ended(run(command, code=None).returncode, f"the release root could not make {args[0]}")
 
     def close(self):
         self.work.close()
+
+
+def ended(status, what):
+    """A phase's exit code as the run's: a refusal 1, a missing version 3, else 2."""
+    if status:
+        fail(status if status in (1, 3) else 2, what)
 
 
 class HostTools(Root):
@@ -444,15 +459,11 @@ class HostTools(Root):
         self.plan = plan
         self.work = Work(TOP / "build/host-tools")
         (self.work.path / "src").symlink_to(TOP)
-        for folder in ("in", "out", "home", "tmp"):
-            (self.work.path / folder).mkdir()
-        (self.work.path / "plan.json").write_text(json.dumps(self.plan, indent=1))
+        self.lay_out()
 
     def make_phase(self, *args):
-        status = run([sys.executable, TOP / "scripts/release.py", "make", self.work.path, *args], code=None,
-                     cwd=TOP).returncode
-        if status:
-            fail(status if status in (1, 3) else 2, f"could not make {args[0]}")
+        ended(run([sys.executable, TOP / "scripts/release.py", "make", self.work.path, *args], code=None,
+                  cwd=TOP).returncode, f"could not make {args[0]}")
 
 
 # --- Inside the root: the phases that make bytes ------------------------------
@@ -529,8 +540,8 @@ class Maker:
         day = time.strftime("%a %b %d %Y", time.gmtime(self.epoch))
         entries = "".join("- " + line[4:] + "\n" for line in (build / "changelog").read_text().splitlines()
                           if line.startswith("  * "))
-        spec = self.run / "zandrel-rpm"
-        spec.write_text(Path("cmake/zandrel-rpm.in").read_text() +
+        recipe = self.run / "zandrel-rpm"
+        recipe.write_text(Path("cmake/zandrel-rpm.in").read_text() +
                         f"\n%changelog\n* {day} {maintainer} - {self.version}-1\n{entries}")
         top = self.run / "rpmbuild"
         remove(top)
@@ -540,7 +551,7 @@ class Maker:
                    "clamp_mtime_to_source_date_epoch": 1, "source_date_epoch_from_changelog": 0,
                    "debug_package": "%{nil}", "__os_install_post": "%{nil}", "_build_id_links": "none"}
         run(["rpmbuild", "-bb", "--quiet", "--target", program["rpm"],
-             *[word for key, value in defines.items() for word in ("--define", f"{key} {value}")], spec], quiet=True)
+             *[word for key, value in defines.items() for word in ("--define", f"{key} {value}")], recipe], quiet=True)
         package = f"zandrel-{self.version}-1.{program['rpm']}.rpm"
         shutil.copy(top / "RPMS" / program["rpm"] / package, self.out / package)
         self.holds(package, "usr/bin/Zandrel", self.stage / name / "bin/Zandrel", build)
@@ -672,13 +683,10 @@ class Maker:
                          "with --host-tools: not a published release")
         else:
             # Enough to make the same root again: every package, at its version.
-            architectures = [output(["dpkg", "--print-architecture"]).strip()]
-            architectures += output(["dpkg", "--print-foreign-architectures"]).split()
-            packages = output(["dpkg-query", "-W", "-f=  ${binary:Package} ${Version}\n"]).splitlines()
+            architectures, packages = installed()
             lines += [f"root: Debian {Path('/etc/debian_version').read_text().strip()}, made by mmdebstrap",
                       f"suite: {plan['root']['suite']}", f"architectures: {' '.join(architectures)}",
-                      f"mirror: {plan['root']['mirror']}", "packages:",
-                      *sorted(packages, key=lambda line: line.encode())]
+                      f"mirror: {plan['root']['mirror']}", "packages:", *(f"  {line}" for line in packages)]
         (self.out / "BUILDINFO").write_text("\n".join(lines) + "\n")
         run([sys.executable, "scripts/release-contents.py", "sbom", self.out, self.contents, self.version,
              plan["commit"], self.epoch])
@@ -698,14 +706,18 @@ class Maker:
             lines.append(line)
         (self.out / "SHA256SUMS").write_text("".join(lines))
 
+    def take_given(self):
+        """The release given (in/release), where this run has not made it again."""
+        for path in sorted((self.run / "in/release").glob("*")):
+            if not (self.out / path.name).exists():
+                shutil.copy(path, self.out / path.name)
+
     def signed_windows(self):
         """The release given in in/release, its Windows artefacts signed."""
         given = self.run / "in/release"
         zip_name = self.named("windows_zip")[0]
         self.windows(zip_from=given / zip_name)
-        for path in given.iterdir():
-            if not (self.out / path.name).exists():
-                shutil.copy(path, self.out / path.name)
+        self.take_given()
         program = self.stage / zip_name[:-len(".zip")] / "Zandrel.exe"
         run([sys.executable, "scripts/release-contents.py", "sbom-update", self.out / self.named("bill_of_materials")[0],
              f"{zip_name}={program}", f"{self.named('windows_installer')[0]}={program}"])
@@ -718,9 +730,7 @@ class Maker:
         SHA256SUMS over the release and every repository file but the
         signatures made of them later."""
         step("the apt and RPM repositories' indexes")
-        if not (self.out / "SHA256SUMS").exists():  # a release made before, given
-            for path in (self.run / "in/release").iterdir():
-                shutil.copy(path, self.out / path.name)
+        self.take_given()
         apt, rpm = self.out / "apt", self.out / "rpm"
         pool = apt / "pool" / APT["component"] / "z/zandrel"
         pool.mkdir(parents=True)
@@ -1234,17 +1244,17 @@ def sign_command(options, secrets_given):
             give(root, signatures)
             root.make_phase("signed-windows", "sums")
         # The RPM packages signed here, and the public keys, for the root's repositories.
+        given = {}
         for package in (a for a in artefacts if a.endswith(".rpm")):
-            copy = work.path / "rpm" / package
+            given[f"rpm/{package}"] = copy = work.path / "rpm" / package
             copy.parent.mkdir(exist_ok=True)
             shutil.copy(dist / package, copy)
             openpgp.sign_rpm(copy, work.path / "rpmsign.log")
-            give(root, {f"rpm/{package}": copy})
         keys = work.path / "keys"
         keys.mkdir()
         openpgp.export(keys / APT["keyring"])
         openpgp.export(keys / RPM["key"], armour=True)
-        give(root, {f"keys/{key.name}": key for key in keys.iterdir()})
+        give(root, given | {f"keys/{key.name}": key for key in keys.iterdir()})
         root.make_phase("repositories=" + options.address)
         step("the OpenPGP signatures")
         release = out / "apt" / RELEASE
@@ -1358,7 +1368,7 @@ def check_command(options):
                 problem = "the rebuild made no such file"
             elif sha256(made) != expected:
                 problem = "the rebuilt bytes are not those SHA256SUMS names"
-            elif (folder / name).is_file() and (published / name).read_bytes() != made.read_bytes():
+            elif (published / name).is_file() and (published / name).read_bytes() != made.read_bytes():
                 problem = "the published file's bytes are not the rebuilt ones, nor those SHA256SUMS names"
             elif name.startswith("rpm/") and name.endswith(".rpm") and \
                     without_rpm_signature(made) != without_rpm_signature(rebuilt / Path(name).name):
@@ -1399,14 +1409,10 @@ def check_signatures(root, published, lines, verdict):
                    stderr=subprocess.DEVNULL)
     print("".join("    " + line if line.strip() else line for line in shown.splitlines(True)))
     rpm_packages = sorted(n for _, n in lines if n.startswith("rpm/") and n.endswith(".rpm"))
-    give(root, {n: published / n for n in rpm_packages})
-    give(root, {f"keys/{APT['keyring']}": keyring})
     rpm_key = published / "rpm" / RPM["key"]
-    if rpm_packages:
-        give(root, {f"keys/{RPM['key']}": rpm_key})
-    else:
-        # A release without RPM packages has no RPM repository to remake.
-        give(root, {f"keys/{RPM['key']}": keyring})
+    # A release without RPM packages has no RPM key: the apt keyring stands in for it.
+    give(root, {n: published / n for n in rpm_packages} | {f"keys/{APT['keyring']}": keyring,
+                                                           f"keys/{RPM['key']}": rpm_key if rpm_packages else keyring})
     address = re.search(r"^URIs: (.*)/apt$", (published / "apt" / APT["sources"]).read_text(), re.M)
     root.make_phase("repositories=" + (address.group(1) if address else ""))
     out = root.work.path / "out"
