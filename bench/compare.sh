@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Times Zandrel against its peers on one 1 GiB file in the page cache, in
 # interleaved rounds, and checks that its sum agrees with sum -s.
 #   bench/compare.sh [ROUNDS]      (default 7; needs ~1 GiB free in TMPDIR)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Bytes per second of each summing kernel on a buffer that stays in cache.
 #include "byte_sum.hpp"
 #include "sum_kernels.hpp"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // zandrel_request_size BYTES FILE: prints the file's 32-bit sum, read in
 // requests of BYTES each, as the program's own read does with its buffer.
 #include "byte_sum.hpp"

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Times the start of Zandrel on small files: rounds of 100 runs from a shell
 # loop, interleaved, against its floor, a glibc static program whose main only
 # returns (what a program costs before it does anything), and beside sum -s.

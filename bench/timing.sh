@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # shellcheck shell=bash
 # Timing helpers shared by the benchmark scripts; source it.
 

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The Linux program: one static file that runs on any Linux of its processor.
 # Against musl where it is installed and asked for (ZANDREL_MUSL): its start
 # does far less than glibc's and the program is a tenth of the size. Else

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Installation, and the Debian packages that CPack makes (scripts/release.py
 # makes the archives, byte for byte the same from any folder).
 if(WIN32)

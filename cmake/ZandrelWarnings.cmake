@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The warning set every target of ours builds clean under.
 function(zandrel_set_warnings target)
     if(MSVC)

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The Windows program: its embedded manifest, a self-contained link and the
 # command line exactly as the runtime splits it, as UTF-16.
 if(NOT WIN32)

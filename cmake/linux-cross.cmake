@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross-compiles a Linux program with Debian's cross toolchain for the target
 # that ZANDREL_TARGET names (on the command line or in the environment), one
 # of the cross programs of release.json beside this file; its tests run under

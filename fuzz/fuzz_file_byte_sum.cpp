@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The input written to a file and summed by the engine, in requests of a
 // size taken from the input, held against a byte loop; every kernel is also
 // held against it at an offset taken from the input.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Any text, held against a model that gathers the number's digits first and
 // converts only the last eight with the C library.
 #include "front_end.hpp"

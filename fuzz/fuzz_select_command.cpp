@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Argument vectors of any count, any bytes and any lengths, held against a
 // plain model of the selection rules. Every argument is a heap block of its
 // exact size and the vector has exactly argc entries (no terminating null),

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Any sequence of UTF-16 code units, as a Windows name may hold them (an
 // unpaired surrogate included): converted to UTF-8 and back, it must give the
 // very same units, and no conversion may write past the length it reported.

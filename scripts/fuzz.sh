@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Runs each fuzz target for SECONDS (default 20), starting from the seed
 # corpus in the tree. New inputs go to build/fuzz/corpus/, never into the tree.
 # Exit codes (scripts/lib.sh): 0 no findings; 1 a target failed.

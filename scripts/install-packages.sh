@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs the Debian packages a preset needs (cmake/preset-packages.txt), from
 # a bare Debian 12 or 13 on, when run as root; run as another user, it names
 # those that are missing and fails. Elsewhere than on Debian it names them

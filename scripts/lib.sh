@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # shellcheck shell=bash
 # What the scripts share, sourced by each (never run on its own): the one
 # contract for exit codes and messages, the table of the release's programs,

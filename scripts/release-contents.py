@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 """What each program of a release holds of other people's code, found from
 the linker's own map, and what follows from it. Run by
 scripts/release.py, in the release root, whose Debian packages
@@ -45,8 +47,8 @@ LIBRARIES = [
      "https://www.gnu.org/software/libc/"),
 ]
 DEBIAN = {"name": "Debian", "url": ["https://www.debian.org/"]}
-# Zandrel's own licence (LICENSE.txt), which no SPDX identifier names.
-ZANDREL_LICENCE = "LicenseRef-Zandrel"
+# Zandrel's own licence (LICENSE.txt), as SPDX names it.
+ZANDREL_LICENCE = "BSD-2-Clause"
 ZANDREL = {"name": "Zandrel developers", "url": ["https://zandrel.example.org/"]}
 
 
@@ -212,13 +214,13 @@ def debian_copyright(found, program):
     """The Debian package's copyright file: Zandrel's own terms for all of
     it, and for the program the libraries' too."""
     own = [line for line in zandrel_licence().splitlines() if line.startswith("Copyright")]
-    own_lines = [re.sub(r"^Copyright (\(C\) )?", "", line) for line in own]
+    own_lines = [re.sub(r"^Copyright (\(C\) )?(.*?)\.?( All rights reserved\.)?$", r"\2", line) for line in own]
     held = ", ".join(f"{library['source']} {library['source_version']} (the package {library['package']})"
                      for library in found)
     lines = own_lines[:]
     for library in found:
         lines += copyright_lines(read(copyright_file(library["package"])), library["creator"])
-    short_names = ["Zandrel"] + list(dict.fromkeys(library["licence"] for library in found))
+    short_names = [ZANDREL_LICENCE] + list(dict.fromkeys(library["licence"] for library in found))
     paragraphs = [
         "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n"
         "Upstream-Name: Zandrel\n"
@@ -226,10 +228,10 @@ def debian_copyright(found, program):
             f"{program} is linked statically: besides Zandrel's own code, it holds code of {held}. "
             "THIRD-PARTY-NOTICES.txt, beside this file, holds the copyright file of each of those "
             "packages whole, and the licence texts they name."),
-        "Files: *\nCopyright: " + "\n           ".join(own_lines) + "\nLicense: Zandrel",
+        "Files: *\nCopyright: " + "\n           ".join(own_lines) + "\nLicense: " + ZANDREL_LICENCE,
         f"Files: {program}\nCopyright: " + "\n           ".join(lines) +
         "\nLicense: " + " and ".join(short_names),
-        "License: Zandrel\n" + indented(zandrel_licence()),
+        f"License: {ZANDREL_LICENCE}\n" + indented(zandrel_licence()),
     ]
     for library in found:
         if library["licence"] in short_names[1:]:
@@ -289,7 +291,7 @@ def purl(library):
 def sbom_command(output, contents, version, commit, epoch):
     timestamp = subprocess.run(["date", "-u", "-d", "@" + epoch, "+%Y-%m-%dT%H:%M:%SZ"],
                                capture_output=True, text=True, check=True).stdout.strip()
-    licence = {"license": {"name": ZANDREL_LICENCE, "text": {"content": zandrel_licence()},
+    licence = {"license": {"id": ZANDREL_LICENCE, "text": {"content": zandrel_licence()},
                            "acknowledgement": "concluded"}}
     artefacts, libraries_seen, dependencies = [], {}, []
     with open(contents, encoding="utf-8") as lines:

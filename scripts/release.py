@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Makes, signs and checks Zandrel's releases, from one table of what a
 release holds (cmake/release.json) and one plan per run: the version, the
 commit, the time and the artefacts, worked out once and written where each

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # clang-tidy (checks in .clang-tidy) and cppcheck over the program's code;
 # any finding fails. Needs build/dev/compile_commands.json (the dev preset).
 # Exit codes (scripts/lib.sh): 0 no findings; 1 a finding; 2 a tool failed.

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Tests the programs a release ships, as shipped: each taken out of its
 # archive in DIST (dist/ by default), as a user would take it. Every Linux
 # program must be static, stripped, linked against musl and at most

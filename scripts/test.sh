@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Installs what the tests need (Debian packages, when run as root), then
 # configures, builds and runs every test. Exit codes (scripts/lib.sh): 0
 # every test passed; 1 one failed; 2 what the tests need could not be had.
@@ -18,6 +20,9 @@ step() { echo; echo "== $* (at ${SECONDS} s)"; }
 step "shellcheck: every script and test script"
 mapfile -t shell_scripts < <(git ls-files '*.sh' .ci/run)
 shellcheck -x "${shell_scripts[@]}"
+
+step "reuse lint: every file names its licence and copyright"
+reuse lint --quiet || { reuse lint | tail -n 30; die 1 "files without licence or copyright information"; }
 
 # The release and its tests run in the background, each in a session of its
 # own and marked in its environment, so that whatever it started is found: a

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The checksum engine: the 32-bit sum of every byte of one file.
 #pragma once
 

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Whether the processor and the system let the AVX2 kernel run, decided from
 // what cpuid and xgetbv answer. The instructions are passed in, so that the
 // decision is plain code, the same on every processor, and can be held

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The command-line front end: selection of what to do, the operations and
 // the texts they print.
 #pragma once

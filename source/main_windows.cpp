@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows program's entry: the arguments come as UTF-16, split by the
 // runtime as usual (wildcards never expanded: CRT_noglob), and go to the
 // front end as UTF-8.

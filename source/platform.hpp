@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // What the program asks of the system by a file's name: to open the file,
 // and to show the name. Names are UTF-8 wherever the system's own are.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Windows holds names as UTF-16: the program opens them through the wide
 // functions, resolved as Windows resolves them, long ones by their \\?\ form,
 // and shows them at a console as UTF-16 too, whatever its code page.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 #include "sum_kernels.hpp"
 
 std::uint32_t sum_bytes_portable(std::uint32_t sum, const unsigned char* data, std::size_t length)

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Byte-summing kernels: one portable implementation and SIMD ones beside it,
 // all with the same signature and the same result. Each adds every byte of
 // data[0, length) to `sum`, modulo 2^32, for any length and any alignment.

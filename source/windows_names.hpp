@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // File names on Windows: UTF-16, as the system holds them, and the UTF-8
 // text that the front end and the engine carry; and the form that opens a long
 // path. Plain code on code units, so that it is the same and is tested on

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Every summing kernel this build and this processor have, by name, for the
 // tests and fuzz targets that hold each against the portable one.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // A fresh folder under the system's temporary directory, removed with
 // everything in it when the test is done.
 #pragma once

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The same end-to-end table as on Linux, run against the .exe under wine, and
 # a check of the executable's headers, imports, manifest and version. pefile
 # belongs to Debian's own Python (python3-pefile).

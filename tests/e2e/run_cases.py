@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Runs the built program on every case of the table and compares the exact
 bytes of its standard output, its standard error (always empty) and its exit
 code. The same table runs natively and, with --wine, against the Windows

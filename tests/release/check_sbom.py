@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Holds a release's bill of materials to the release: each artefact's sums
 are its file's, each program's the sums of the program taken out of that
 artefact as a user would take it (tar, unzip, dpkg-deb, rpm2cpio, msiextract), each

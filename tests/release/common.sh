@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # shellcheck shell=bash
 # What the release tests share: a folder of their own, what they start ended
 # when they end however they end, checks that count their failures, a byte

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The signing step, tried on a release as a maintainer and users of Debian,
 # Fedora and openSUSE meet it, with keys made for this run alone (never kept),
 # after the release's commit: signatures that bear the key's time, that gpgv

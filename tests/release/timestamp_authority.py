@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 """An RFC 3161 time-stamp authority on 127.0.0.1 for the signing tests:
 each request posted to it is answered by `openssl ts -reply` with the
 authority's certificate and key. Prints the port it took, then serves until

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2022 the Zandrel authors
+// SPDX-License-Identifier: BSD-2-Clause
 // Validates a CycloneDX 1.6 JSON bill of materials with the format's own
 // library, strictly (no property the schema does not name); prints what is
 // wrong and exits 1 where anything is.

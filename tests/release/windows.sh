@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # The Windows installer and Authenticode, on a release as an administrator
 # and a maintainer meet them, with authorities, keys and a token made for this
 # run alone (never kept). Refused before anything is made again, each with its

@@ -1,4 +1,6 @@
 @echo off
+rem SPDX-FileCopyrightText: 2022 the Zandrel authors
+rem SPDX-License-Identifier: BSD-2-Clause
 rem Runs Zandrel.exe from its own folder as the README's batch example does:
 rem its exit codes must reach errorlevel and %ERRORLEVEL%, and the checksum
 rem must come out of the data line with for /f. Sums this script itself.

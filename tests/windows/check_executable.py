@@ -1,4 +1,6 @@
 #!/usr/bin/python3
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 """Checks the Windows executable itself: a 64-bit x86 PE, the console
 subsystem, imports from system DLLs only, the embedded manifest and the
 version resource. Needs pefile (Debian's python3-pefile).

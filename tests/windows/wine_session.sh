@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2022 the Zandrel authors
+# SPDX-License-Identifier: BSD-2-Clause
 # Starts a persistent wine server (and lets wine set up its prefix) before the
 # tests, and stops it after. Both run with their standard streams detached:
 # wine's helper processes would otherwise hold the first test's pipes open.
