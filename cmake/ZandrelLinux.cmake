@@ -1,10 +1,11 @@
 # SPDX-FileCopyrightText: 2022 the Zandrel authors
 # SPDX-License-Identifier: BSD-2-Clause
-# The Linux program: one static file that runs on any Linux of its processor.
-# Against musl where it is installed and asked for (ZANDREL_MUSL): its start
-# does far less than glibc's and the program is a tenth of the size. Else
-# against glibc; where no static C library is at hand, dynamically against the
-# C library alone. Configuring says which.
+# The Linux program: dynamically linked against the C library alone, as a
+# distribution wants it; or, as the release has it (ZANDREL_STATIC), one static
+# file that runs on any Linux of its processor. That one against musl where it
+# is installed and asked for (ZANDREL_MUSL): its start does far less than
+# glibc's and the program is a tenth of the size. Else against glibc; where no
+# static C library is at hand, dynamically after all. Configuring says which.
 set(ZANDREL_LINKED_STATICALLY OFF)
 set(ZANDREL_LINKED_AGAINST_MUSL OFF)
 
@@ -89,6 +90,8 @@ if(NOT ZANDREL_LINKED_STATICALLY)
     # The program uses the C library alone; drop the C++ ones the driver adds.
     target_link_options(Zandrel PRIVATE LINKER:--as-needed)
 endif()
-# No symbols in the optimised program: smaller, and nothing of the build
-# machine in it.
-target_link_options(Zandrel PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+# The release's program has no symbols: smaller, and nothing of the build
+# machine in it. A distribution's keeps them for its debug packages.
+if(ZANDREL_STRIP)
+    target_link_options(Zandrel PRIVATE -s)
+endif()

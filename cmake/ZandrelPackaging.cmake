@@ -7,8 +7,7 @@ if(WIN32)
     set(ZANDREL_PROGRAM_DESTINATION .)
     set(ZANDREL_DOC_DESTINATION .)
 else()
-    # Debian's layout, which a tarball shares: the documents under the
-    # package's lower-case name, the licence as its copyright file.
+    # The FHS layout: the documents under the package's lower-case name.
     include(GNUInstallDirs)
     set(ZANDREL_PROGRAM_DESTINATION ${CMAKE_INSTALL_BINDIR})
     set(ZANDREL_DOC_DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/zandrel)
@@ -51,22 +50,39 @@ if(WIN32)
     install(CODE "${ZANDREL_OPEN_NEW_FOLDERS}" ALL_COMPONENTS)
     return()
 endif()
-# Zandrel's licence as the copyright file; where a release made one that
-# names those libraries too, that one takes its place.
-install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyright)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${ZANDREL_DOC_DESTINATION} OPTIONAL)
+# The licence apart, as the Debian package carries it as its copyright file
+# instead, and the RPM package as its %license.
+install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} COMPONENT licence)
+# What only the Debian package holds (CPack asks for the component by name
+# below): the licence as its copyright file, or the one a release made that
+# names the libraries in the program too, the changelog and lintian's notes.
+install(FILES LICENSE.txt DESTINATION ${ZANDREL_DOC_DESTINATION} RENAME copyright
+    COMPONENT debian EXCLUDE_FROM_ALL)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/copyright DESTINATION ${ZANDREL_DOC_DESTINATION} OPTIONAL
+    COMPONENT debian EXCLUDE_FROM_ALL)
 
 # The manual page and the changelog, compressed as Debian wants them: gzip
 # -9n, with no name or time stamp, so the bytes depend on the text alone.
 # Their dates are the commit's, as the release's time stamps are:
-# SOURCE_DATE_EPOCH's where that is set, else the last commit's where git can
-# tell, else the sources' own (a source archive's files carry the commit's).
+# SOURCE_DATE_EPOCH's where that is set; else the one cmake/commit-time holds
+# in a source release (git archive writes it there); else the last commit's,
+# where the sources are the top of a git work tree, their own; else the
+# sources' own. Sources unpacked inside another project's work tree (a
+# distribution's packaging) are never dated by that project's commits.
 if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(source_time "")
+    file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/commit-time source_time LIMIT_COUNT 1)
     find_package(Git QUIET)
-    if(Git_FOUND)
-        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-            OUTPUT_VARIABLE source_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+    if(NOT source_time MATCHES "^[0-9]+$" AND Git_FOUND)
+        execute_process(COMMAND ${GIT_EXECUTABLE} rev-parse --show-toplevel WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE work_tree OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        file(REAL_PATH "${PROJECT_SOURCE_DIR}" source_folder)
+        if(work_tree)
+            file(REAL_PATH "${work_tree}" work_tree)
+        endif()
+        if(work_tree STREQUAL source_folder)
+            execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                OUTPUT_VARIABLE source_time OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+        endif()
     endif()
     if(NOT source_time MATCHES "^[0-9]+$")
         file(TIMESTAMP ${PROJECT_SOURCE_DIR}/CMakeLists.txt source_time "%s" UTC)
@@ -93,8 +109,8 @@ foreach(document Zandrel.1 changelog)
 endforeach()
 add_custom_target(zandrel_compressed_documents ALL DEPENDS Zandrel.1.gz changelog.gz)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/Zandrel.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${ZANDREL_DOC_DESTINATION})
-# Only in the Debian package (the component is asked for by name below).
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz DESTINATION ${ZANDREL_DOC_DESTINATION}
+    COMPONENT debian EXCLUDE_FROM_ALL)
 install(FILES cmake/lintian-overrides DESTINATION share/lintian/overrides RENAME zandrel
     COMPONENT debian EXCLUDE_FROM_ALL)
 install(CODE "${ZANDREL_OPEN_NEW_FOLDERS}" ALL_COMPONENTS)
@@ -104,7 +120,7 @@ set(CPACK_PACKAGE_NAME Zandrel)
 set(CPACK_PACKAGE_VENDOR "Zandrel developers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/package")
-# Both components, in one package.
+# Everything but the licence file, in one package.
 set(CPACK_COMPONENTS_ALL Unspecified debian)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)

@@ -42,7 +42,7 @@ function(zandrel_windows_program target folder)
     elseif(MINGW)
         # libgcc, libstdc++ and winpthread linked in: only system DLLs remain.
         # -municode: the runtime calls wmain, with the arguments as UTF-16.
-        target_link_options(${target} PRIVATE -static -municode $<$<CONFIG:Release,MinSizeRel>:-s>)
+        target_link_options(${target} PRIVATE -static -municode $<$<BOOL:${ZANDREL_STRIP}>:-s>)
         # No link time in the header: the same sources give the same bytes.
         target_link_options(${target} PRIVATE LINKER:--no-insert-timestamp)
         target_link_libraries(${target} PRIVATE "${ZANDREL_NOGLOB_OBJECT}")
@@ -55,7 +55,7 @@ zandrel_windows_program(Zandrel ${CMAKE_CURRENT_BINARY_DIR})
 # For the tests: the same program without the UTF-8 code page in its
 # manifest, as Windows 10 1809 and Server 2019 run every program, since
 # they do not know the entry.
-if(ZANDREL_BUILD_TESTS)
+if(ZANDREL_TESTS)
     set(folder ${CMAKE_CURRENT_BINARY_DIR}/without-utf8-code-page)
     file(READ ${CMAKE_CURRENT_BINARY_DIR}/Zandrel.manifest manifest)
     string(REGEX REPLACE "\n *<activeCodePage[^\n]*" "" manifest "${manifest}")
