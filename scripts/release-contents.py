@@ -21,7 +21,8 @@ are the ones the programs were linked from.
       OUTPUT/Zandrel-VERSION.cdx.json, a CycloneDX 1.6 bill of materials
       of the artefacts in OUTPUT that CONTENTS lists (a line each: the
       artefact, the program's path in it, the program file, its build
-      folder), the program in each and the libraries in each program.
+      folder; for the source release, the artefact alone), the program in
+      each and the libraries in each program.
 """
 import hashlib
 import json
@@ -297,6 +298,16 @@ def sbom_command(output, contents, version, commit, epoch):
     with open(contents, encoding="utf-8") as lines:
         rows = [line.rstrip("\n").split("\t") for line in lines if line.strip()]
     for artefact, inside, program_file, build in rows:
+        kind = artefact.rsplit(".", 1)[-1]
+        if not inside:  # the source release, which holds no program
+            artefacts.append({
+                "type": "file", "bom-ref": artefact, "supplier": ZANDREL, "manufacturer": ZANDREL,
+                "name": artefact, "version": version, "hashes": hashes(os.path.join(output, artefact)),
+                "licenses": [licence],
+                "properties": properties(artefact, False, True, True, [{"name": "zandrel:kind", "value": "source"}]),
+            })
+            dependencies.append({"ref": artefact, "dependsOn": []})
+            continue
         with open(os.path.join(build, "libraries.json"), encoding="utf-8") as found:
             found = json.load(found)
         program_ref = f"{artefact}/{inside}"
@@ -318,7 +329,6 @@ def sbom_command(output, contents, version, commit, epoch):
                     {"name": "debian:source", "value": f"{library['source']} {library['source_version']}"}]),
             }
         dependencies.append({"ref": program_ref, "dependsOn": library_refs})
-        kind = artefact.rsplit(".", 1)[-1]
         artefacts.append({
             "type": "file", "bom-ref": artefact, "supplier": ZANDREL, "manufacturer": ZANDREL,
             "name": artefact, "version": version, "hashes": hashes(os.path.join(output, artefact)),

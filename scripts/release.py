@@ -222,6 +222,15 @@ def artefact_names(version):
     return names
 
 
+def named(plan, kind):
+    return [a["name"] for a in plan["artefacts"] if a["kind"] == kind]
+
+
+def source_signature(name):
+    """The detached OpenPGP signature of the source release NAME, beside it."""
+    return f"{name}.asc"
+
+
 def buildinfo(path):
     """BUILDINFO's fields by name, and its packages as NAME=VERSION."""
     fields, packages = {}, []
@@ -484,7 +493,7 @@ class Maker:
         self.contents = self.run / "contents"
 
     def named(self, kind):
-        return [a["name"] for a in self.plan["artefacts"] if a["kind"] == kind]
+        return named(self.plan, kind)
 
     def holds(self, artefact, inside, program_file, build):
         with open(self.contents, "a") as rows:
@@ -495,7 +504,8 @@ class Maker:
         env = dict(os.environ, ZANDREL_TARGET=target or "")
         step(f"{target or preset}: build the program")
         # Only the program and its documents: no tests, whose tools the root lacks.
-        run(["cmake", "--preset", preset, "-DZANDREL_BUILD_TESTS=OFF", "-DZANDREL_BUILD_BENCH=OFF"], quiet=True, env=env)
+        run(["cmake", "--preset", preset, "-DBUILD_TESTING=OFF", "-DZANDREL_BUILD_TESTS=OFF", "-DZANDREL_BUILD_BENCH=OFF"],
+            quiet=True, env=env)
         targets = ["Zandrel"] + ([] if preset == "windows" else ["zandrel_compressed_documents"])
         run(["cmake", "--build", "--preset", preset, "--target", *targets], quiet=True, env=env)
         family = "Windows" if preset == "windows" else "Linux"
@@ -534,6 +544,14 @@ class Maker:
         with open(self.out / f"{name}.tar.gz", "wb") as written:
             run(["gzip", "-9n"], input_bytes=archive, stdout=written)
         self.holds(f"{name}.tar.gz", f"{name}/bin/Zandrel", self.stage / name / "bin/Zandrel", build)
+
+    def source(self):
+        """The source release: the commit's files as git archive gave them
+        (in/source.tar), compressed here."""
+        name = self.named("source")[0]
+        with open(self.out / name, "wb") as written:
+            run(["gzip", "-9n", "-c", self.run / "in/source.tar"], stdout=written)
+        self.holds(name, "", "", "")
 
     def rpm_package(self, program, name, build):
         """Built from cmake/zandrel-rpm.in with the Debian package's changelog
@@ -792,6 +810,7 @@ def make_command(arguments):
             for signature in (maker.run / "in").glob("*.authenticode.pem"):
                 signing_time(signature)  # refused before anything is built
             maker.programs()
+            maker.source()
             maker.windows()
             maker.finish()
         elif phase == "signed-windows":
@@ -817,6 +836,7 @@ def release_files(folder):
     listed = {line.split("  ", 1)[1] for line in sums.read_text().splitlines() if "  " in line}
     known = listed | {f"{name}.sha256" for name in listed if "/" not in name} | {"SHA256SUMS", "SHA256SUMS.asc"}
     known |= {f"apt/{RELEASE.with_name(name)}" for name in SIGNATURES[:2]} | {"rpm/repodata/repomd.xml.asc"}
+    known |= {source_signature(name) for name in listed if "/" not in name}
     return sorted(str(p.relative_to(folder)) for p in folder.rglob("*") if not p.is_dir()
                   and str(p.relative_to(folder)) not in known)
 
@@ -882,12 +902,24 @@ def make_release(plan, signatures):
     the signatures given attached: the root left open for further phases."""
     root = (HostTools if plan["host_tools"] else Root)(plan)
     try:
+        source_archive(plan, root.work.path / "in/source.tar")
         give(root, signatures)
         root.make_phase("release")
     except BaseException:
         root.close()
         raise
     return root
+
+
+def source_archive(plan, tar):
+    """The files of the release's commit, as git archive gives them, under
+    one top folder named as the source release is: what a plain git archive
+    of the commit gives anywhere, whatever this clone's or this user's
+    settings (no line ends converted, git's own umask)."""
+    commit = plan["commit"].split()[0]
+    top = named(plan, "source")[0][:-len(".tar.gz")]
+    run(["git", "-C", TOP, "-c", "core.autocrlf=false", "-c", "core.eol=lf", "-c", "tar.umask=002", "archive",
+         "--format=tar", f"--prefix={top}/", "-o", tar, commit])
 
 
 def give(root, files, folder="in"):
@@ -1265,6 +1297,9 @@ def sign_command(options, secrets_given):
         repomd = out / "rpm/repodata/repomd.xml"
         openpgp.sign("--armor", "--detach-sign", "--output", repomd.with_name("repomd.xml.asc"), repomd)
         openpgp.sign("--armor", "--detach-sign", "--output", out / "SHA256SUMS.asc", out / "SHA256SUMS")
+        # The source release as the release holds it, checked above.
+        for source in (name for name in named(plan, "source") if name in artefacts):
+            openpgp.sign("--armor", "--detach-sign", "--output", out / source_signature(source), dist / source)
         # DIST as it is, files of the maintainer's kept, with the signed release in the place of the last.
         signed = work.path / "signed-release"
         shutil.copytree(dist, signed, symlinks=True)
@@ -1331,6 +1366,11 @@ def check_command(options):
                   f"apt/{APT['keyring']}", f"apt/{APT['sources']}"]
         if any(n.startswith("rpm/") for _, n in lines):
             needed.append("rpm/repodata/repomd.xml.asc")
+        if not options.rebuilt:
+            at_release_commit(fields)
+        plan = make_plan(published / "BUILDINFO")
+        sources = [n for n in named(plan, "source") if n in {name for _, name in lines}]
+        needed += [source_signature(n) for n in sources]
         for name in needed if is_signed else []:
             if not (published / name).is_file():
                 fail(2, f"a signed release, but {folder} has no {name}")
@@ -1340,13 +1380,10 @@ def check_command(options):
             rebuilt = Path(options.rebuilt).absolute()
             if not (rebuilt / "SHA256SUMS").is_file():
                 fail(2, f"no release in {rebuilt}")
-            plan = make_plan(published / "BUILDINFO")
             if is_signed:
                 root = Root(plan)
                 give(root, {f"release/{p.name}": p for p in rebuilt.iterdir() if p.is_file()})
         else:
-            at_release_commit(fields)
-            plan = make_plan(published / "BUILDINFO")
             root = make_release(plan, signatures)
             publish(root.work.path / "out", remade_folder)
             print(f"== check: the release made again is in {remade_folder}")
@@ -1360,7 +1397,7 @@ def check_command(options):
 
         remade = {}
         if is_signed:
-            remade = check_signatures(root, published, lines, verdict)
+            remade = check_signatures(root, published, lines, verdict, {s: rebuilt / s for s in sources})
         print(f"\n== check: each artefact against {folder}")
         same = 0
         for expected, name in lines:
@@ -1396,11 +1433,12 @@ def check_command(options):
         work.close()
 
 
-def check_signatures(root, published, lines, verdict):
+def check_signatures(root, published, lines, verdict, sources):
     """A signed release's repositories made again in the root, from the
     rebuilt release, the published signed RPM packages and the published
     keys; each signature verified with the key the release publishes, over
-    the remade bytes. Returns where each repository file was remade."""
+    the remade bytes (SOURCES: each source release's). Returns where each
+    repository file was remade."""
     keyring = published / "apt" / APT["keyring"]
     home = published.parent / "gnupg"
     home.mkdir(mode=0o700)
@@ -1428,6 +1466,8 @@ def check_signatures(root, published, lines, verdict):
     verdict("SHA256SUMS", "not the sums made again", (published / "SHA256SUMS").read_bytes() ==
             (out / "SHA256SUMS").read_bytes())
     verdict("SHA256SUMS.asc", bad, verified(published / "SHA256SUMS.asc", published / "SHA256SUMS"))
+    for name, remade_source in sources.items():
+        verdict(source_signature(name), bad, verified(published / source_signature(name), remade_source))
     release = out / "apt" / RELEASE
     verdict(f"apt/{RELEASE}.gpg", bad, verified(published / "apt" / f"{RELEASE}.gpg", release))
     text = published.parent / "InRelease.text"
