@@ -169,12 +169,15 @@ beside failing tests/release/windows.sh build/not-a-release
 gather failing fails
 
 step "Authenticode from a key file (from a clone under umask 077) and from a token, signings at once and stopped," \
-    "the Windows installer under wine, check-release.sh; beside them, the programs as shipped and the apt repository"
+    "the Windows installer under wine, check-release.sh; beside them, the programs as shipped, the apt repository" \
+    "and the source release built as a distribution builds it"
+beside source tests/release/source.sh dist
 beside shipped scripts/test-shipped.sh dist
 beside signing tests/release/signing.sh dist
 beside windows tests/release/windows.sh dist
 gather windows
 gather shipped
+gather source
 gather signing
 
 echo

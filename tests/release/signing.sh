@@ -192,6 +192,8 @@ sed -i 's/^Version: .*/Version: 1.0.3/' "$WORK/package/DEBIAN/control"
 dpkg-deb --root-owner-group -b "$WORK/package" "$WORK/newer/zandrel_1.0.3_amd64.deb" >/dev/null
 rpm=$(ls "$WORK/newer"/zandrel-*.x86_64.rpm)
 mkdir "$WORK/rpm-files" && (cd "$WORK/rpm-files" && rpm2cpio "$rpm" | cpio --quiet -id)
+# Staged as an install has it: the licence beside the documents.
+mv "$WORK/rpm-files/usr/share/licenses/zandrel/LICENSE.txt" "$WORK/rpm-files/usr/share/doc/zandrel/"
 rpmbuild -bb --quiet --target x86_64 --define "_topdir $WORK/rpmbuild" --define "version 1.0.3" \
     --define "licence $(rpm -qp --qf '%{LICENSE}' "$rpm" 2>/dev/null)" --define "packager $(rpm -qp --qf '%{PACKAGER}' "$rpm" 2>/dev/null)" \
     --define "staged $WORK/rpm-files/usr" --define "debug_package %{nil}" --define "__os_install_post %{nil}" \
