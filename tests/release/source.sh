@@ -1,17 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2022 the Zandrel authors
 # SPDX-License-Identifier: BSD-2-Clause
-# The source release as a distribution's packager takes it: the same bytes
-# from another clone, by git archive as doc/building.md says; then, in a bare
-# Debian 13 holding only the build dependencies that page names (the row
-# packaging of cmake/preset-packages.txt), built, tested and installed with
-# the page's plain commands by a user who is not root, with no network: the
-# program dynamic and unstripped, the tests whose tools are missing skipped,
-# nothing installed but the program and its documents, and the installed
-# program passing the end-to-end table. Then the same unpacked inside another
-# project's git work tree: the manual page keeps the release's date.
-# Needs root (mmdebstrap and chroot).
-#   tests/release/source.sh DIST
+# The source release as a packager takes it: the same bytes from another
+# clone (git archive, doc/releasing.md); built, tested and installed with the
+# plain commands of doc/building.md by a user with no network, in a bare
+# Debian 13 holding only the build dependencies named there; the same inside
+# another project's git work tree, the manual page's date unchanged.
+# Needs root (mmdebstrap, chroot).     tests/release/source.sh DIST
 # shellcheck disable=SC2016 # commands for the root's sh
 set -euo pipefail
 dist=$(realpath -- "${1:?usage: tests/release/source.sh DIST}")
@@ -38,9 +33,8 @@ mmdebstrap --quiet --mode=root --variant=apt --dpkgopt=force-unsafe-io --include
 home=/home/packager
 install -d -o 1000 -g 1000 "$root$home"
 cp "$dist/$name.tar.gz" "$root$home/"
-# The terminals a build machine has (the table runs the program on one), in
-# mounts that end with the command. Where / is no mount point (a chroot), its
-# propagation stays as that chroot's makers left it.
+# A build machine's terminals (the table runs the program on one), mounted
+# for the command alone; in a chroot, / keeps the propagation it was given.
 own_mounts=(unshare --mount --propagation private)
 "${own_mounts[@]}" true 2>/dev/null || own_mounts=(unshare --mount --propagation unchanged)
 as_packager() { # command: run in the root as user 1000, with no network
