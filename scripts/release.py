@@ -1312,7 +1312,8 @@ def sign_command(options, secrets_given):
                 shutil.copy(path, signed / path.name)
         publish(signed, dist)
         sums = (dist / "SHA256SUMS").read_text()
-        print(f"signed {dist} with {options.openpgp_key} at {utc(openpgp.time)}: SHA256SUMS.asc, "
+        detached = "".join(f"{source_signature(s)}, " for s in named(plan, "source") if s in artefacts)
+        print(f"signed {dist} with {options.openpgp_key} at {utc(openpgp.time)}: SHA256SUMS.asc, {detached}"
               f"apt/ ({sums.count('  apt/')} files and InRelease, Release.gpg), rpm/ ({sums.count('  rpm/')} files, "
               "the packages signed, and repomd.xml.asc)" + (", the Windows program and installer (Authenticode)"
                                                              if signing else ""))
