@@ -298,14 +298,15 @@ def sbom_command(output, contents, version, commit, epoch):
     with open(contents, encoding="utf-8") as lines:
         rows = [line.rstrip("\n").split("\t") for line in lines if line.strip()]
     for artefact, inside, program_file, build in rows:
-        kind = artefact.rsplit(".", 1)[-1]
+        entry = {
+            "type": "file", "bom-ref": artefact, "supplier": ZANDREL, "manufacturer": ZANDREL,
+            "name": artefact, "version": version, "hashes": hashes(os.path.join(output, artefact)),
+            "licenses": [licence],
+            "properties": properties(artefact, False, True, True, [
+                {"name": "zandrel:kind", "value": artefact.rsplit(".", 1)[-1] if inside else "source"}]),
+        }
+        artefacts.append(entry)
         if not inside:  # the source release, which holds no program
-            artefacts.append({
-                "type": "file", "bom-ref": artefact, "supplier": ZANDREL, "manufacturer": ZANDREL,
-                "name": artefact, "version": version, "hashes": hashes(os.path.join(output, artefact)),
-                "licenses": [licence],
-                "properties": properties(artefact, False, True, True, [{"name": "zandrel:kind", "value": "source"}]),
-            })
             dependencies.append({"ref": artefact, "dependsOn": []})
             continue
         with open(os.path.join(build, "libraries.json"), encoding="utf-8") as found:
@@ -329,18 +330,12 @@ def sbom_command(output, contents, version, commit, epoch):
                     {"name": "debian:source", "value": f"{library['source']} {library['source_version']}"}]),
             }
         dependencies.append({"ref": program_ref, "dependsOn": library_refs})
-        artefacts.append({
-            "type": "file", "bom-ref": artefact, "supplier": ZANDREL, "manufacturer": ZANDREL,
-            "name": artefact, "version": version, "hashes": hashes(os.path.join(output, artefact)),
-            "licenses": [licence],
-            "properties": properties(artefact, False, True, True, [{"name": "zandrel:kind", "value": kind}]),
-            "components": [{
-                "type": "application", "bom-ref": program_ref, "supplier": ZANDREL, "manufacturer": ZANDREL,
-                "name": "Zandrel", "version": version, "hashes": hashes(program_file), "licenses": [licence],
-                "properties": properties(os.path.basename(inside), True, False, False,
-                                         [{"name": "zandrel:path", "value": inside}]),
-            }],
-        })
+        entry["components"] = [{
+            "type": "application", "bom-ref": program_ref, "supplier": ZANDREL, "manufacturer": ZANDREL,
+            "name": "Zandrel", "version": version, "hashes": hashes(program_file), "licenses": [licence],
+            "properties": properties(os.path.basename(inside), True, False, False,
+                                     [{"name": "zandrel:path", "value": inside}]),
+        }]
         dependencies.append({"ref": artefact, "dependsOn": [program_ref]})
     dependencies.append({"ref": "zandrel", "dependsOn": [a["bom-ref"] for a in artefacts]})
     # Each library's entry too, empty: whatever one needs of another, the

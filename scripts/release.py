@@ -345,6 +345,7 @@ class Root:
         roots = cache_folder() / "roots"
         roots.mkdir(parents=True, exist_ok=True)
         self.path = roots / root_key(plan["root"])
+        self.mounts = own_mounts()
         # One run makes it while the others wait; once made, it is only read
         # (each run writes in its own folder) and never removed.
         with open(f"{self.path}.lock", "a") as lock:
@@ -354,7 +355,6 @@ class Root:
                     self.make()
         for folder in ("build/run", "build/zandrel"):  # where each run's folders are seen
             (self.path / folder).mkdir(parents=True, exist_ok=True)
-        self.mounts = own_mounts()
         self.work = Work(self.path / "build/run")
         try:
             self.fill()
@@ -402,7 +402,7 @@ class Root:
         with open(cache_folder() / "archives.lock", "a") as cache_lock:
             fcntl.flock(cache_lock, fcntl.LOCK_EX)
             with open(log, "w") as written:
-                made = run([*own_mounts(), "mmdebstrap", "--mode=root",
+                made = run([*self.mounts, "mmdebstrap", "--mode=root",
                             f"--variant={wanted['variant']}", "--architectures=" + ",".join(wanted["architectures"]),
                             "--include=" + ",".join(wanted["packages"]), *options, "--skip=essential/unlink",
                             "--dpkgopt=force-unsafe-io", '--setup-hook=mkdir -p "$1/var/cache/apt/archives"',
@@ -1298,7 +1298,8 @@ def sign_command(options, secrets_given):
         openpgp.sign("--armor", "--detach-sign", "--output", repomd.with_name("repomd.xml.asc"), repomd)
         openpgp.sign("--armor", "--detach-sign", "--output", out / "SHA256SUMS.asc", out / "SHA256SUMS")
         # The source release as the release holds it, checked above.
-        for source in (name for name in named(plan, "source") if name in artefacts):
+        sources = [name for name in named(plan, "source") if name in artefacts]
+        for source in sources:
             openpgp.sign("--armor", "--detach-sign", "--output", out / source_signature(source), dist / source)
         # DIST as it is, files of the maintainer's kept, with the signed release in the place of the last.
         signed = work.path / "signed-release"
@@ -1312,7 +1313,7 @@ def sign_command(options, secrets_given):
                 shutil.copy(path, signed / path.name)
         publish(signed, dist)
         sums = (dist / "SHA256SUMS").read_text()
-        detached = "".join(f"{source_signature(s)}, " for s in named(plan, "source") if s in artefacts)
+        detached = "".join(f"{source_signature(source)}, " for source in sources)
         print(f"signed {dist} with {options.openpgp_key} at {utc(openpgp.time)}: SHA256SUMS.asc, {detached}"
               f"apt/ ({sums.count('  apt/')} files and InRelease, Release.gpg), rpm/ ({sums.count('  rpm/')} files, "
               "the packages signed, and repomd.xml.asc)" + (", the Windows program and installer (Authenticode)"
